@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/WideText.h"
+
 namespace zephyrate {
 
 namespace {
@@ -31,44 +33,17 @@ bool SameKey(std::string_view a, std::string_view b) {
     return EqualsIgnoringCase(TrimKey(a), TrimKey(b));
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // The registry editor exports UTF-16LE with a byte-order mark; everything else is UTF-8.
 std::string DecodeText(std::string_view bytes) {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        std::string out;
-        out.reserve(bytes.size() / 2);
+        std::u16string units;
+        units.reserve(bytes.size() / 2);
         for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            char32_t unit = static_cast<unsigned char>(bytes[i]) |
-                            (static_cast<unsigned char>(bytes[i + 1]) << 8);
-            if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
-                char32_t low = static_cast<unsigned char>(bytes[i + 2]) |
-                               (static_cast<unsigned char>(bytes[i + 3]) << 8);
-                if (low >= 0xDC00 && low < 0xE000) {
-                    unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-                    i += 2;
-                }
-            }
-            AppendUtf8(out, unit);
+            units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                           (static_cast<unsigned char>(bytes[i + 1]) << 8));
         }
-        return out;
+        return Utf16ToUtf8(units);
     }
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         bytes.remove_prefix(3);
@@ -219,6 +194,12 @@ RegistryDocument RegistryDocument::Parse(std::string_view bytes) {
         document.lines_.push_back(std::move(kept));
     }
     return document;
+}
+
+bool RegistryDocument::HasKey(std::string_view key) const {
+    return std::any_of(lines_.begin(), lines_.end(), [&](const Line& line) {
+        return line.kind == Kind::Section && SameKey(line.key, key);
+    });
 }
 
 std::optional<RegistryValue> RegistryDocument::Find(std::string_view key,

@@ -38,6 +38,8 @@ class RegistryDocument {
     // mark; line feeds, carriage returns or both end a line. Damaged lines are dropped.
     static RegistryDocument Parse(std::string_view bytes);
 
+    // Whether a section for the key is present.
+    bool HasKey(std::string_view key) const;
     // The value, or nothing when the key or value is absent or of a form not understood.
     std::optional<RegistryValue> Find(std::string_view key, std::string_view name) const;
     // Sets a value, adding the key section and the value line where missing.

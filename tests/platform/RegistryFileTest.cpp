@@ -62,6 +62,8 @@ TEST(RegistryDocumentTest, KeepsWhatItDoesNotUnderstandAndSkipsDamage) {
     EXPECT_FALSE(document.Find(kKey, "Broken"));
     EXPECT_FALSE(document.Find(kKey, "Dontask"));
     EXPECT_FALSE(document.Find(kKey, "Expand"));  // a form we keep but do not read
+    EXPECT_TRUE(document.HasKey("hkey_current_user\\software\\other\\"));
+    EXPECT_FALSE(document.HasKey("HKEY_CURRENT_USER\\Software"));
 
     document.Set(kKey, "Name", RegistryValue::Text("new"));
     document.Set(kKey, "Added", RegistryValue::Number(1));

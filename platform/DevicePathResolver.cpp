@@ -1,0 +1,381 @@
+#include "platform/DevicePathResolver.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <memory>
+
+#include "platform/DeviceErrors.h"
+#include "platform/WideText.h"
+
+namespace zephyrate {
+
+namespace {
+
+// The longest path the device's own calls take (its long-path limit), in UTF-16 units.
+constexpr std::size_t kMaxPathUnits = 32767;
+
+struct DirCloser {
+    void operator()(DIR* dir) const { (void)closedir(dir); }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+bool IsSeparator(char16_t unit) {
+    return unit == u'\\' || unit == u'/';
+}
+
+bool IsDotName(std::string_view name) {
+    return name == "." || name == "..";
+}
+
+bool IsAscii(std::string_view name) {
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool AsciiEqualIgnoringCase(std::string_view a, std::string_view b) {
+    const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return upper(x) == upper(y); });
+}
+
+// Opens a folder descriptor for reading its entries. "." below an O_PATH descriptor is the
+// folder itself, so this cannot leave it.
+DirPtr OpenDirectory(int folder) {
+    ScopedFd fd(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        return nullptr;
+    }
+    DIR* dir = fdopendir(fd.Get());
+    if (dir != nullptr) {
+        (void)fd.Release();  // the DIR owns it now
+    }
+    return DirPtr(dir);
+}
+
+// Wildcard match of folded text: "*" any run, "?" one character.
+bool GlobMatch(std::u32string_view pattern, std::u32string_view text) {
+    std::size_t p = 0;
+    std::size_t t = 0;
+    std::size_t starP = std::u32string_view::npos;
+    std::size_t starT = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == text[t])) {
+            ++p;
+            ++t;
+        } else if (p < pattern.size() && pattern[p] == U'*') {
+            starP = p++;
+            starT = t;
+        } else if (starP != std::u32string_view::npos) {
+            p = starP + 1;
+            t = ++starT;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == U'*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+}  // namespace
+
+DevicePathResolver::DevicePathResolver()
+    : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {}
+
+DevicePathResolver::~DevicePathResolver() {
+    if (locale_ != nullptr) {
+        freelocale(locale_);
+    }
+}
+
+DevicePathResolver::Parts DevicePathResolver::Split(const char16_t* path) {
+    Parts parts;
+    if (path == nullptr) {
+        parts.error = ERROR_INVALID_NAME;
+        return parts;
+    }
+    std::u16string_view text(path);
+    if (text.size() > kMaxPathUnits) {
+        parts.error = ERROR_FILENAME_EXCED_RANGE;
+        return parts;
+    }
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = start;
+        while (end < text.size() && !IsSeparator(text[end])) {
+            ++end;
+        }
+        if (end > start) {
+            std::string name = Utf16ToUtf8(text.substr(start, end - start));
+            if (IsDotName(name)) {
+                parts.error = ERROR_INVALID_NAME;
+                parts.names.clear();
+                return parts;
+            }
+            if (name.size() > NAME_MAX) {
+                parts.error = ERROR_FILENAME_EXCED_RANGE;
+                parts.names.clear();
+                return parts;
+            }
+            parts.names.push_back(std::move(name));
+        }
+        start = end + 1;
+    }
+    return parts;
+}
+
+int DevicePathResolver::OpenBelow(int folder, const std::string& name, int flags, mode_t mode) {
+    // Callers pass single names; refuse anything else rather than trust them.
+    if (name.empty() || IsDotName(name) || name.find('/') != std::string::npos) {
+        errno = EINVAL;
+        return -1;
+    }
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+    how.mode = (flags & O_CREAT) != 0 ? mode : 0;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    long fd = syscall(SYS_openat2, folder, name.c_str(), &how, sizeof how);
+    if (fd < 0 && errno == ENOSYS) {
+        // Kernels before 5.6: one name without "/" opened with O_NOFOLLOW cannot leave
+        // the folder either.
+        fd = openat(folder, name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode);
+    }
+    return static_cast<int>(fd);
+}
+
+std::u32string DevicePathResolver::Fold(std::string_view name) const {
+    const std::u16string wide = Utf8ToUtf16(name);
+    std::u32string folded;
+    folded.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = wide[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+            wide[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            // An escaped byte of a name that is not UTF-8: compared as it stands.
+        } else if (locale_ != nullptr) {
+            // Upper case, as the device's file system compares names.
+            c = static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), locale_));
+        } else if (c >= U'a' && c <= U'z') {
+            c -= U'a' - U'A';
+        }
+        folded.push_back(c);
+    }
+    return folded;
+}
+
+bool DevicePathResolver::SameName(std::string_view a, std::string_view b) const {
+    return a == b || Fold(a) == Fold(b);
+}
+
+bool DevicePathResolver::Matches(std::string_view pattern, std::string_view name) const {
+    if (pattern == "*.*" || pattern == "*") {
+        return true;
+    }
+    return GlobMatch(Fold(pattern), Fold(name));
+}
+
+std::uint32_t DevicePathResolver::Find(int folder, const std::string& wanted, Entry& found) const {
+    if (fstatat(folder, wanted.c_str(), &found.status, AT_SYMLINK_NOFOLLOW) == 0) {
+        found.name = wanted;
+        return ERROR_SUCCESS;
+    }
+    if (errno != ENOENT) {
+        return DeviceErrorFromErrno(errno);
+    }
+    DirPtr dir = OpenDirectory(folder);
+    if (!dir) {
+        return DeviceErrorFromErrno(errno);
+    }
+    const bool wantedIsAscii = IsAscii(wanted);
+    const std::u32string key = Fold(wanted);
+    std::string best;
+    // Of several names equal ignoring case the first in byte order wins, so the choice
+    // does not depend on the order the file system lists them in.
+    while (const dirent* entry = readdir(dir.get())) {
+        std::string_view name(entry->d_name);
+        if (IsDotName(name) || (!best.empty() && name >= best)) {
+            continue;
+        }
+        // Large folders are scanned for every new name; keep the common all-ASCII case
+        // free of conversions. A non-ASCII name may still fold to ASCII ("\u017F" is "S").
+        const bool same = wantedIsAscii && IsAscii(name) ? AsciiEqualIgnoringCase(name, wanted)
+                                                         : Fold(name) == key;
+        if (same) {
+            best = name;
+        }
+    }
+    if (best.empty()) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (fstatat(folder, best.c_str(), &found.status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return DeviceErrorFromErrno(errno);
+    }
+    found.name = std::move(best);
+    return ERROR_SUCCESS;
+}
+
+DevicePathResolver::Location DevicePathResolver::Locate(
+    int root, const std::vector<std::string>& names) const {
+    Location location;
+    ScopedFd current(fcntl(root, F_DUPFD_CLOEXEC, 0));
+    if (!current.Valid()) {
+        location.error = DeviceErrorFromErrno(errno);
+        return location;
+    }
+    if (names.empty()) {
+        if (fstat(root, &location.status) != 0) {
+            location.error = DeviceErrorFromErrno(errno);
+            return location;
+        }
+        location.folder = std::move(current);
+        location.exists = true;
+        return location;
+    }
+    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+        Entry entry;
+        const std::uint32_t error = Find(current.Get(), names[i], entry);
+        if (error != ERROR_SUCCESS) {
+            location.error = error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error;
+            return location;
+        }
+        if (S_ISLNK(entry.status.st_mode)) {
+            location.error = ERROR_ACCESS_DENIED;
+            return location;
+        }
+        if (!S_ISDIR(entry.status.st_mode)) {
+            location.error = ERROR_PATH_NOT_FOUND;
+            return location;
+        }
+        ScopedFd next(OpenBelow(current.Get(), entry.name, O_PATH | O_DIRECTORY));
+        if (!next.Valid()) {
+            const std::uint32_t openError = DeviceErrorFromErrno(errno);
+            location.error = openError == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : openError;
+            return location;
+        }
+        current = std::move(next);
+    }
+    Entry last;
+    const std::uint32_t error = Find(current.Get(), names.back(), last);
+    if (error == ERROR_SUCCESS) {
+        location.exists = true;
+        location.name = std::move(last.name);
+        location.status = last.status;
+    } else if (error == ERROR_FILE_NOT_FOUND) {
+        location.name = names.back();
+    } else {
+        location.error = error;
+        return location;
+    }
+    location.folder = std::move(current);
+    location.topLevel = names.size() == 1;
+    return location;
+}
+
+DevicePathResolver::Location DevicePathResolver::LocateFolder(
+    int root, const std::vector<std::string>& names) const {
+    const auto failure = [](std::uint32_t error) {
+        Location failed;
+        failed.error = error;
+        return failed;
+    };
+    Location location = Locate(root, names);
+    if (location.error != ERROR_SUCCESS || location.IsDeviceFolder()) {
+        return location;
+    }
+    if (!location.exists || location.IsFile()) {
+        return failure(ERROR_PATH_NOT_FOUND);
+    }
+    if (location.IsRefused()) {
+        return failure(ERROR_ACCESS_DENIED);
+    }
+    ScopedFd folder(OpenBelow(location.folder.Get(), location.name, O_PATH | O_DIRECTORY));
+    if (!folder.Valid()) {
+        const std::uint32_t error = DeviceErrorFromErrno(errno);
+        return failure(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
+    }
+    location.folder = std::move(folder);
+    location.name.clear();  // the location now is the folder itself
+    return location;
+}
+
+DevicePathResolver::Listing DevicePathResolver::List(int folder, bool includeHidden) const {
+    Listing listing;
+    DirPtr dir = OpenDirectory(folder);
+    if (!dir) {
+        listing.error = DeviceErrorFromErrno(errno);
+        return listing;
+    }
+    errno = 0;
+    while (const dirent* found = readdir(dir.get())) {
+        std::string_view name(found->d_name);
+        if (IsDotName(name) || (!includeHidden && name.front() == '.')) {
+            continue;
+        }
+        Entry entry{std::string(name), {}};
+        // An entry that went away meanwhile is simply not listed.
+        if (fstatat(folder, entry.name.c_str(), &entry.status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (S_ISREG(entry.status.st_mode) || S_ISDIR(entry.status.st_mode))) {
+            listing.entries.push_back(std::move(entry));
+        }
+        errno = 0;
+    }
+    if (errno != 0) {
+        listing.error = DeviceErrorFromErrno(errno);
+        listing.entries.clear();
+        return listing;
+    }
+    std::sort(listing.entries.begin(), listing.entries.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return listing;
+}
+
+std::uint32_t DevicePathResolver::Attributes(int root, const Location& location) const {
+    if (location.IsDeviceFolder()) {
+        return FILE_ATTRIBUTE_DIRECTORY;
+    }
+    return Attributes(root, location.folder.Get(), Entry{location.name, location.status},
+                      location.topLevel);
+}
+
+std::uint32_t DevicePathResolver::Attributes(int root, int folder, const Entry& entry,
+                                             bool topLevel) const {
+    const bool isFolder = S_ISDIR(entry.status.st_mode);
+    std::uint32_t attributes = isFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    // The device's own rule, also when running as root, where the write would succeed.
+    if ((entry.status.st_mode & S_IWUSR) == 0) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    if (!entry.name.empty() && entry.name.front() == '.') {
+        attributes |= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    }
+    if (topLevel && isFolder) {
+        struct stat rootStatus {};
+        bool card = fstat(root, &rootStatus) == 0 && rootStatus.st_dev != entry.status.st_dev;
+        if (!card) {
+            ScopedFd inside(OpenBelow(folder, entry.name, O_PATH | O_DIRECTORY));
+            struct stat marker {};
+            card = inside.Valid() &&
+                   fstatat(inside.Get(), ".storage-card", &marker, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   S_ISREG(marker.st_mode);
+        }
+        if (card) {
+            attributes |= FILE_ATTRIBUTE_TEMPORARY;  // the device marks storage cards so
+        }
+    }
+    return attributes;
+}
+
+}  // namespace zephyrate
