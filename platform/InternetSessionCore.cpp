@@ -1,0 +1,124 @@
+#include "platform/InternetSessionCore.h"
+
+#include <cctype>
+#include <memory>
+#include <new>
+
+namespace zephyrate {
+
+InternetSessionCore::InternetSessionCore() {
+    // Reference-counted and thread-safe in the libcurl we build against ("threadsafe").
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        throw std::bad_alloc();
+    }
+    share_ = curl_share_init();
+    if (share_ == nullptr) {
+        curl_global_cleanup();
+        throw std::bad_alloc();
+    }
+    curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &InternetSessionCore::Lock);
+    curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &InternetSessionCore::Unlock);
+    curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+}
+
+InternetSessionCore::~InternetSessionCore() {
+    // Every response holds this object, so no easy handle uses the share any more.
+    curl_share_cleanup(share_);
+    curl_global_cleanup();
+}
+
+void InternetSessionCore::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+    static_cast<InternetSessionCore*>(self)->shareLocks_[static_cast<std::size_t>(data)].lock();
+}
+
+void InternetSessionCore::Unlock(CURL*, curl_lock_data data, void* self) {
+    static_cast<InternetSessionCore*>(self)->shareLocks_[static_cast<std::size_t>(data)].unlock();
+}
+
+void InternetSessionCore::SetUser(std::string_view user) {
+    std::lock_guard lock(mutex_);
+    login_.user = user;
+}
+
+void InternetSessionCore::SetPassword(std::string_view password) {
+    std::lock_guard lock(mutex_);
+    login_.password = password;
+}
+
+void InternetSessionCore::SetProxy(std::uint32_t accessType, std::string_view proxyText) {
+    std::lock_guard lock(mutex_);
+    accessType_ = accessType;
+    proxyText_ = proxyText;
+}
+
+void InternetSessionCore::SetProxyUser(std::string_view user) {
+    std::lock_guard lock(mutex_);
+    proxyLogin_.user = user;
+}
+
+void InternetSessionCore::SetProxyPassword(std::string_view password) {
+    std::lock_guard lock(mutex_);
+    proxyLogin_.password = password;
+}
+
+void InternetSessionCore::SetTimeouts(std::chrono::milliseconds connect,
+                                      std::chrono::milliseconds stall) {
+    std::lock_guard lock(mutex_);
+    connectTimeout_ = connect;
+    stallTimeout_ = stall;
+}
+
+RequestSettings InternetSessionCore::SettingsFor(
+    const std::string& origin, const std::optional<HttpLogin>& requestLogin) const {
+    std::lock_guard lock(mutex_);
+    RequestSettings settings;
+    settings.accessType = accessType_;
+    settings.proxyText = proxyText_;
+    settings.proxyLogin = proxyLogin_;
+    settings.connectTimeout = connectTimeout_;
+    settings.stallTimeout = stallTimeout_;
+    if (requestLogin) {
+        settings.login = requestLogin;
+    } else if (auto it = rememberedLogins_.find(origin);
+               !origin.empty() && it != rememberedLogins_.end()) {
+        settings.login = it->second;
+    } else if (!login_.user.empty() || !login_.password.empty()) {
+        settings.login = login_;
+    }
+    return settings;
+}
+
+void InternetSessionCore::RememberLogin(const std::string& origin, const HttpLogin& login) {
+    if (origin.empty()) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    rememberedLogins_[origin] = login;
+}
+
+std::string InternetSessionCore::OriginOf(const std::string& url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+        return {};
+    }
+    auto part = [&](CURLUPart which, unsigned int flags) {
+        char* text = nullptr;
+        std::string value;
+        if (curl_url_get(parsed.get(), which, &text, flags) == CURLUE_OK && text != nullptr) {
+            value = text;
+        }
+        curl_free(text);
+        return value;
+    };
+    std::string origin = part(CURLUPART_SCHEME, 0) + "://" + part(CURLUPART_HOST, 0) + ":" +
+                         part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    for (char& c : origin) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return origin;
+}
+
+}  // namespace zephyrate

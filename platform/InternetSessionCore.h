@@ -1,0 +1,82 @@
+// The shared state of one internet session: the libcurl share handle (connections, DNS,
+// TLS sessions) and the options, guarded by a mutex so that the proxy dialog may change
+// them from another thread while a run uses the session. Held by shared_ptr by the session
+// and by every response, so it lives until the last of them is gone. Private to platform/.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <curl/curl.h>
+
+namespace zephyrate {
+
+struct HttpLogin {
+    std::string user;
+    std::string password;
+
+    friend bool operator==(const HttpLogin&, const HttpLogin&) = default;
+};
+
+// What one send of a request uses, copied out under the lock.
+struct RequestSettings {
+    std::uint32_t accessType = 0;
+    std::string proxyText;
+    HttpLogin proxyLogin;
+    std::optional<HttpLogin> login;  // offered when the server asks
+    std::chrono::milliseconds connectTimeout{0};
+    std::chrono::milliseconds stallTimeout{0};
+};
+
+class InternetSessionCore {
+  public:
+    InternetSessionCore();
+    ~InternetSessionCore();
+    InternetSessionCore(const InternetSessionCore&) = delete;
+    InternetSessionCore& operator=(const InternetSessionCore&) = delete;
+
+    CURLSH* Share() const { return share_; }
+
+    void SetUser(std::string_view user);
+    void SetPassword(std::string_view password);
+    void SetProxy(std::uint32_t accessType, std::string_view proxyText);
+    void SetProxyUser(std::string_view user);
+    void SetProxyPassword(std::string_view password);
+    void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall);
+
+    // The settings for a request to origin: the request's own login, else the login
+    // remembered for that origin, else the session login (when it is not empty).
+    RequestSettings SettingsFor(const std::string& origin,
+                                const std::optional<HttpLogin>& requestLogin) const;
+    // Called when a server accepted a login (status below 400 after it was offered).
+    void RememberLogin(const std::string& origin, const HttpLogin& login);
+
+    // "scheme://host:port" in lower case with the default port filled in; empty when the
+    // address cannot be parsed.
+    static std::string OriginOf(const std::string& url);
+
+  private:
+    static void Lock(CURL* handle, curl_lock_data data, curl_lock_access access, void* self);
+    static void Unlock(CURL* handle, curl_lock_data data, void* self);
+
+    mutable std::mutex mutex_;
+    HttpLogin login_;
+    std::uint32_t accessType_ = 0;
+    std::string proxyText_;
+    HttpLogin proxyLogin_;
+    std::chrono::milliseconds connectTimeout_{30000};
+    std::chrono::milliseconds stallTimeout_{60000};
+    std::map<std::string, HttpLogin> rememberedLogins_;
+
+    // One lock per kind of shared data, as libcurl asks for them.
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> shareLocks_;
+    CURLSH* share_ = nullptr;
+};
+
+}  // namespace zephyrate

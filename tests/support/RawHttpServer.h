@@ -1,0 +1,62 @@
+// A tiny HTTP server on raw sockets at 127.0.0.1 for servers that misbehave on purpose
+// (announce more than they send, stall, reset). Each accepted connection is handed, one
+// at a time in the server's own thread, to a script that reads the request and writes
+// what it likes; the connection is closed when the script returns. The destructor stops
+// the thread and wakes a script that waits.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace zephyrate::test {
+
+class RawHttpServer {
+  public:
+    class Connection {
+      public:
+        Connection(int socket, int stopSignal) : socket_(socket), stopSignal_(stopSignal) {}
+        // Reads up to the blank line after the request headers; empty when the client
+        // closed first.
+        std::string ReadRequest();
+        // Best effort; a client that went away is not an error here.
+        void Send(std::string_view bytes);
+        // Closes with SO_LINGER 0, so the client gets a TCP reset.
+        void Reset();
+        // Returns when the client closed its end, the server stops, or the limit passed.
+        void WaitForClientClose(std::chrono::milliseconds limit);
+        bool IsOpen() const { return socket_ >= 0; }
+
+      private:
+        friend class RawHttpServer;
+        int socket_;
+        int stopSignal_;
+    };
+    using Script = std::function<void(Connection&)>;
+
+    // Starts listening on an ephemeral port and serving with the script.
+    explicit RawHttpServer(Script script);
+    ~RawHttpServer();
+    RawHttpServer(const RawHttpServer&) = delete;
+    RawHttpServer& operator=(const RawHttpServer&) = delete;
+
+    int Port() const { return port_; }
+    std::string Url(std::string_view path) const;
+    std::size_t ConnectionCount() const { return connections_.load(); }
+
+  private:
+    void Serve();
+
+    Script script_;
+    int listener_ = -1;
+    int stopPipe_[2] = {-1, -1};  // written once to wake every wait
+    int port_ = 0;
+    std::atomic<std::size_t> connections_{0};
+    std::thread thread_;
+};
+
+}  // namespace zephyrate::test

@@ -1,0 +1,39 @@
+// A real tinyproxy (/usr/bin/tinyproxy) as a child process for tests: its own
+// configuration and log in a temporary folder, listening on 127.0.0.1 on a free port,
+// in the foreground. Ready when constructed; killed and reaped when destroyed.
+#pragma once
+
+#include <sys/types.h>
+#include <string>
+
+#include "tests/support/TempFolder.h"
+
+namespace zephyrate::test {
+
+class TinyProxy {
+  public:
+    TinyProxy() : TinyProxy("", "") {}
+    // With a user, the proxy demands that Basic login (status 407 without it).
+    TinyProxy(std::string user, std::string password);
+    ~TinyProxy();
+    TinyProxy(const TinyProxy&) = delete;
+    TinyProxy& operator=(const TinyProxy&) = delete;
+
+    int Port() const { return port_; }
+    // "127.0.0.1:port", as a proxy text.
+    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+    // Its log so far; each proxied request shows as "Request (...): GET http://...".
+    std::string Log() const;
+
+  private:
+    bool Launch(int port);
+    void Stop();
+
+    TempFolder folder_;
+    std::string user_;
+    std::string password_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+}  // namespace zephyrate::test
