@@ -4,6 +4,7 @@
 #include <charconv>
 #include <new>
 
+#include "platform/InternetError.h"
 #include "platform/WinTypes.h"
 
 namespace zephyrate {
@@ -49,6 +50,14 @@ bool FinalAtBlankLine(std::uint32_t status, bool hasLocation) {
     return status != 401 && status != 407;
 }
 
+// Every option matters (the protocol limits above all), so a refused one ends the request.
+template <typename T>
+void SetOption(CURL* easy, CURLoption option, T value) {
+    if (CURLcode code = curl_easy_setopt(easy, option, value); code != CURLE_OK) {
+        throw InternetError::FromCurl(code, nullptr);
+    }
+}
+
 }  // namespace
 
 CurlTransfer::CurlTransfer(std::shared_ptr<InternetSessionCore> session, std::string url)
@@ -61,24 +70,24 @@ CurlTransfer::CurlTransfer(std::shared_ptr<InternetSessionCore> session, std::st
         throw std::bad_alloc();
     }
     CURL* easy = easy_.get();
-    curl_easy_setopt(easy, CURLOPT_SHARE, session_->Share());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_.data());
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlTransfer::HeaderCallback);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlTransfer::WriteCallback);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    SetOption(easy, CURLOPT_SHARE, session_->Share());
+    SetOption(easy, CURLOPT_NOSIGNAL, 1L);
+    SetOption(easy, CURLOPT_ERRORBUFFER, errorBuffer_.data());
+    SetOption(easy, CURLOPT_HEADERFUNCTION, &CurlTransfer::HeaderCallback);
+    SetOption(easy, CURLOPT_HEADERDATA, this);
+    SetOption(easy, CURLOPT_WRITEFUNCTION, &CurlTransfer::WriteCallback);
+    SetOption(easy, CURLOPT_WRITEDATA, this);
     // A configuration file from a server must never make us read local files or talk
     // other protocols, also not through a redirect.
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Zephyrate/0.1");
-    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, kAnyAuth);
-    curl_easy_setopt(easy, CURLOPT_PROXYAUTH, kAnyAuth);
+    SetOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    SetOption(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    SetOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    SetOption(easy, CURLOPT_MAXREDIRS, 10L);
+    SetOption(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    SetOption(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+    SetOption(easy, CURLOPT_USERAGENT, "Zephyrate/0.1");
+    SetOption(easy, CURLOPT_HTTPAUTH, kAnyAuth);
+    SetOption(easy, CURLOPT_PROXYAUTH, kAnyAuth);
 }
 
 CurlTransfer::~CurlTransfer() {
@@ -101,45 +110,44 @@ void CurlTransfer::SetRequestPassword(std::string_view password) {
 
 void CurlTransfer::ApplySettings(const RequestSettings& settings) {
     CURL* easy = easy_.get();
-    curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(settings.connectTimeout.count()));
+    SetOption(easy, CURLOPT_URL, url_.c_str());
+    SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeout.count()));
     // With Basic and Digest both allowed libcurl sends the login only in answer to the
     // server's challenge, which it then meets within the same transfer.
     if (settings.login) {
-        curl_easy_setopt(easy, CURLOPT_USERNAME, settings.login->user.c_str());
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, settings.login->password.c_str());
+        SetOption(easy, CURLOPT_USERNAME, settings.login->user.c_str());
+        SetOption(easy, CURLOPT_PASSWORD, settings.login->password.c_str());
     } else {
-        curl_easy_setopt(easy, CURLOPT_USERNAME, nullptr);
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, nullptr);
+        SetOption(easy, CURLOPT_USERNAME, nullptr);
+        SetOption(easy, CURLOPT_PASSWORD, nullptr);
     }
     switch (settings.accessType) {
         case INTERNET_OPEN_TYPE_DIRECT:
             // An empty proxy also overrides http_proxy and friends.
-            curl_easy_setopt(easy, CURLOPT_PROXY, "");
-            curl_easy_setopt(easy, CURLOPT_NOPROXY, nullptr);
-            curl_easy_setopt(easy, CURLOPT_PROXYPORT, 0L);
+            SetOption(easy, CURLOPT_PROXY, "");
+            SetOption(easy, CURLOPT_NOPROXY, nullptr);
+            SetOption(easy, CURLOPT_PROXYPORT, 0L);
             break;
         case INTERNET_OPEN_TYPE_PROXY:
-            curl_easy_setopt(easy, CURLOPT_PROXY, settings.proxyText.c_str());
+            SetOption(easy, CURLOPT_PROXY, settings.proxyText.c_str());
             // The dialog's port field is an HTTP port; a server without one means 80.
-            curl_easy_setopt(easy, CURLOPT_PROXYPORT, 80L);
+            SetOption(easy, CURLOPT_PROXYPORT, 80L);
             // The user's proxy takes every request, whatever no_proxy says.
-            curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+            SetOption(easy, CURLOPT_NOPROXY, "");
             break;
         default:
             // The system's settings: libcurl reads http_proxy, https_proxy and no_proxy.
-            curl_easy_setopt(easy, CURLOPT_PROXY, nullptr);
-            curl_easy_setopt(easy, CURLOPT_NOPROXY, nullptr);
-            curl_easy_setopt(easy, CURLOPT_PROXYPORT, 0L);
+            SetOption(easy, CURLOPT_PROXY, nullptr);
+            SetOption(easy, CURLOPT_NOPROXY, nullptr);
+            SetOption(easy, CURLOPT_PROXYPORT, 0L);
             break;
     }
     if (!settings.proxyLogin.user.empty() || !settings.proxyLogin.password.empty()) {
-        curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, settings.proxyLogin.user.c_str());
-        curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, settings.proxyLogin.password.c_str());
+        SetOption(easy, CURLOPT_PROXYUSERNAME, settings.proxyLogin.user.c_str());
+        SetOption(easy, CURLOPT_PROXYPASSWORD, settings.proxyLogin.password.c_str());
     } else {
-        curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, nullptr);
-        curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, nullptr);
+        SetOption(easy, CURLOPT_PROXYUSERNAME, nullptr);
+        SetOption(easy, CURLOPT_PROXYPASSWORD, nullptr);
     }
 }
 
@@ -247,7 +255,8 @@ void CurlTransfer::Detach() noexcept {
     if (attached_) {
         // Removing an unfinished transfer closes its connection; a finished one has
         // already gone back to the session's pool.
-        curl_multi_remove_handle(multi_.get(), easy_.get());
+        // Its only failure is a handle that is not attached, which attached_ rules out.
+        (void)curl_multi_remove_handle(multi_.get(), easy_.get());
         attached_ = false;
     }
 }
@@ -262,7 +271,10 @@ void CurlTransfer::Pump(Ready ready, std::chrono::milliseconds stallLimit) {
             }
             paused_ = false;
             // Delivers the held chunk right here, through OnBody, which may pause again.
-            curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+            if (CURLcode code = curl_easy_pause(easy_.get(), CURLPAUSE_CONT); code != CURLE_OK) {
+                error_ = InternetError::FromCurl(code, errorBuffer_.data());
+                done_ = true;
+            }
             continue;
         }
         int running = 0;

@@ -16,12 +16,12 @@ InternetSessionCore::InternetSessionCore() {
         curl_global_cleanup();
         throw std::bad_alloc();
     }
-    curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &InternetSessionCore::Lock);
-    curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &InternetSessionCore::Unlock);
-    curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    (void)curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &InternetSessionCore::Lock);
+    (void)curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &InternetSessionCore::Unlock);
+    (void)curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+    (void)curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    (void)curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    (void)curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
 }
 
 InternetSessionCore::~InternetSessionCore() {
