@@ -36,9 +36,17 @@ DeviceFileTable::Opened DeviceFileTable::Open(int folder, const std::string& nam
         return {errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : DeviceErrorFromErrno(errno)};
     }
     // Only now, with the lock won, may the old contents go: a refused create leaves the
-    // file that another program uses intact.
-    if (request.truncate && ftruncate(fd.Get(), 0) != 0) {
-        return {DeviceErrorFromErrno(errno)};
+    // file that another program uses intact. An empty file is left alone: on ext4 a
+    // truncation makes the final close write the whole new file back at once, which
+    // for a large new file costs as much as a third of writing it.
+    if (request.truncate) {
+        struct stat locked {};
+        if (fstat(fd.Get(), &locked) != 0) {
+            return {DeviceErrorFromErrno(errno)};
+        }
+        if (locked.st_size != 0 && ftruncate(fd.Get(), 0) != 0) {
+            return {DeviceErrorFromErrno(errno)};
+        }
     }
     const int statusFlags = fcntl(fd.Get(), F_GETFL);
     if (statusFlags == -1 || fcntl(fd.Get(), F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {

@@ -89,7 +89,8 @@ bool GlobMatch(std::u32string_view pattern, std::u32string_view text) {
 }  // namespace
 
 DevicePathResolver::DevicePathResolver()
-    : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {}
+    : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))),
+      index_([this](std::string_view name) { return Fold(name); }) {}
 
 DevicePathResolver::~DevicePathResolver() {
     if (locale_ != nullptr) {
@@ -195,18 +196,38 @@ std::uint32_t DevicePathResolver::Find(int folder, const std::string& wanted, En
     if (errno != ENOENT) {
         return DeviceErrorFromErrno(errno);
     }
+    const std::u32string key = Fold(wanted);
+    // A large folder's names are remembered, so that each new name written into it does
+    // not cost a scan of all the others.
+    std::string indexed;
+    switch (index_.Lookup(folder, key, indexed)) {
+        case FolderNameIndex::Answer::Missing:
+            return ERROR_FILE_NOT_FOUND;
+        case FolderNameIndex::Answer::Found:
+            if (fstatat(folder, indexed.c_str(), &found.status, AT_SYMLINK_NOFOLLOW) == 0) {
+                found.name = std::move(indexed);
+                return ERROR_SUCCESS;
+            }
+            break;  // gone again in the meantime: the scan settles it
+        case FolderNameIndex::Answer::Unknown:
+            break;
+    }
     DirPtr dir = OpenDirectory(folder);
     if (!dir) {
         return DeviceErrorFromErrno(errno);
     }
     const bool wantedIsAscii = IsAscii(wanted);
-    const std::u32string key = Fold(wanted);
     std::string best;
+    std::size_t entries = 0;
     // Of several names equal ignoring case the first in byte order wins, so the choice
     // does not depend on the order the file system lists them in.
     while (const dirent* entry = readdir(dir.get())) {
         std::string_view name(entry->d_name);
-        if (IsDotName(name) || (!best.empty() && name >= best)) {
+        if (IsDotName(name)) {
+            continue;
+        }
+        ++entries;
+        if (!best.empty() && name >= best) {
             continue;
         }
         // Large folders are scanned for every new name; keep the common all-ASCII case
@@ -217,6 +238,7 @@ std::uint32_t DevicePathResolver::Find(int folder, const std::string& wanted, En
             best = name;
         }
     }
+    index_.Offer(folder, entries);
     if (best.empty()) {
         return ERROR_FILE_NOT_FOUND;
     }

@@ -9,8 +9,11 @@
 // symbolic link is never followed. Symbolic links and other special files (pipes,
 // sockets, devices) are invisible in listings; reaching one gives ERROR_ACCESS_DENIED.
 //
+// A large folder's names are remembered (FolderNameIndex) once a scan has read them, so
+// that writing many new files into one folder does not scan it for each of them.
+//
 // Threads: const methods may run on several threads at once. The object owns the
-// locale used to compare names; it outlives nothing it hands out.
+// locale used to compare names and the name index; it outlives nothing it hands out.
 #pragma once
 
 #include <locale.h>
@@ -21,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FolderNameIndex.h"
 #include "platform/ScopedFd.h"
 #include "platform/WinTypes.h"
 
@@ -97,7 +101,8 @@ class DevicePathResolver {
     // Finds the entry for a wanted name in folder: exact first, else ignoring case.
     std::uint32_t Find(int folder, const std::string& wanted, Entry& found) const;
 
-    locale_t locale_ = nullptr;  // C.UTF-8 for full case mapping; ASCII only when missing
+    locale_t locale_ = nullptr;      // C.UTF-8 for full case mapping; ASCII only when missing
+    mutable FolderNameIndex index_;  // guards itself
 };
 
 }  // namespace zephyrate

@@ -1,0 +1,68 @@
+// The core side of the console: what the engine's operations need of the window while a
+// run works (the surface, the stop requests, the job list, the job values, the internet
+// session and the device), and the operations that belong to the console itself:
+// StopCheck and the progress report. The window and the terminal program each own one
+// and give it their surface; tests give it a recording surface and their own clock.
+//
+// Threads: StopCheck may be called from any thread; the progress report and everything
+// else from the worker thread of a run. The console must outlive the run.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "engine/ConsoleSurface.h"
+#include "engine/JobList.h"
+#include "engine/RunControl.h"
+#include "transfer/JobValues.h"
+
+namespace zephyrate {
+
+class DeviceRemote;
+class InternetSession;
+
+class Console {
+  public:
+    // Milliseconds of a tick count; it may wrap, only differences are used.
+    using TickSource = std::function<std::uint32_t()>;
+    static std::uint32_t SystemTicks();
+
+    Console(ConsoleSurface& surface, InternetSession& session, DeviceRemote& device,
+            TickSource ticks = &Console::SystemTicks);
+    virtual ~Console() = default;
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    ConsoleSurface& Surface() { return surface_; }
+    RunControl& Control() { return control_; }
+    JobList& Jobs() { return jobs_; }
+    JobValues& Job() { return job_; }
+    InternetSession& Session() { return session_; }
+    DeviceRemote& Device() { return device_; }
+
+    // 0 go on, -1 cancel all jobs, 1 cancel this job; takes up the request it reports.
+    int StopCheck();
+
+    // Restarts the throughput clock for a new transfer.
+    void StartProgressClock();
+    // Shows "Retrieving: name  done/total" (or ".../???" when total is 0), the throughput
+    // and the progress bar, then returns StopCheck's code. Called once per written chunk,
+    // so it allocates nothing once its buffers have grown to the name's length.
+    int ReportProgress(std::uint32_t total, std::int64_t done, std::string_view name);
+
+  private:
+    ConsoleSurface& surface_;
+    InternetSession& session_;
+    DeviceRemote& device_;
+    TickSource ticks_;
+    RunControl control_;
+    JobList jobs_;
+    JobValues job_;
+    std::uint32_t clockStart_ = 0;
+    std::string statusText_;      // reused by every progress report
+    std::string throughputText_;  // likewise
+};
+
+}  // namespace zephyrate

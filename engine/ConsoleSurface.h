@@ -1,0 +1,45 @@
+// What the engine sets and reads in the console while it works: status line, detail
+// lines, logo, provider link, force check box, progress bar, throughput label, job-list
+// rows, running/idle mode and a message box. The window and the terminal program each
+// implement it; tests record it.
+//
+// Threads: the engine calls it from the worker thread. Frequent calls (status text,
+// progress, throughput: once per 4096-byte chunk) must return quickly and must not wait
+// for the screen; an implementation copies what it needs (the string_views die with the
+// call) and paints later. Rare calls (IsForceChecked, MessageBox) may wait for an answer.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace zephyrate {
+
+class ConsoleSurface {
+  public:
+    // Buttons of MessageBox and the button pressed.
+    enum class Buttons { Ok, RetryCancel };
+    enum class Answer { Ok, Retry, Cancel };
+
+    virtual ~ConsoleSurface() = default;
+
+    virtual void SetStatusText(std::string_view text) = 0;
+    // line is 1 to 4: splash text, provider name, provider e-mail, provider web site.
+    virtual void SetDetailLine(int line, std::string_view text) = 0;
+    // The job's logo picture; -1 stands for the program's own logo.
+    virtual void SetLogo(std::int64_t bitmap) = 0;
+    virtual void SetProviderLink(std::string_view address) = 0;
+    virtual bool IsForceChecked() = 0;
+    virtual void SetProgressRange(std::uint32_t upper) = 0;  // lower bound is 0
+    virtual void SetProgressPosition(std::uint32_t position) = 0;
+    virtual void SetThroughputText(std::string_view text) = 0;
+    virtual void SetRunningMode(bool running) = 0;
+    virtual Answer MessageBox(std::string_view text, std::string_view caption, Buttons buttons) = 0;
+
+    // The job list's rows, mirrored: rows are only ever appended, changed or all removed.
+    virtual void JobRowAdded(int row, std::string_view object, std::string_view status,
+                             int image) = 0;
+    virtual void JobRowChanged(int row, std::string_view status, int image) = 0;
+    virtual void JobRowsCleared() = 0;
+};
+
+}  // namespace zephyrate

@@ -1,0 +1,102 @@
+#include "transfer/DeviceWriter.h"
+
+#include <array>
+#include <string>
+
+#include "engine/Console.h"
+#include "platform/DeviceRemote.h"
+#include "transfer/DeviceFolders.h"
+#include "transfer/DevicePaths.h"
+#include "transfer/ServerTime.h"
+#include "transfer/WidePath.h"
+
+namespace zephyrate {
+
+namespace {
+
+constexpr std::size_t kChunk = 4096;
+
+// The device file being written; closed on every way out, also when the source throws.
+class WriteHandle {
+  public:
+    explicit WriteHandle(DeviceRemote& device) : device_(device) {}
+    ~WriteHandle() { Close(); }
+    WriteHandle(const WriteHandle&) = delete;
+    WriteHandle& operator=(const WriteHandle&) = delete;
+
+    bool Create(WidePath& path) {
+        handle_ = device_.CeCreateFile(path.Wide(), GENERIC_WRITE, 0, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL);
+        return handle_ != INVALID_HANDLE_VALUE;
+    }
+    DeviceHandle Get() const { return handle_; }
+    void Close() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            (void)device_.CeCloseHandle(handle_);
+            handle_ = INVALID_HANDLE_VALUE;
+        }
+    }
+
+  private:
+    DeviceRemote& device_;
+    DeviceHandle handle_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std::string_view path,
+                   std::uint32_t total) {
+    DeviceRemote& device = console.Device();
+    // A favorite's memory file has just been written and stands at its end.
+    source.SeekToBegin();
+    std::array<unsigned char, kChunk> buffer;
+
+    if (!EnsureFolder(device, ParentPath(path))) {
+        entry.Result = 2;
+        return false;
+    }
+    WidePath wide(path);
+    WriteHandle file(device);
+    if (!file.Create(wide)) {
+        // The device keeps files in use or read-only; moved aside, the name is free again.
+        (void)MoveToTrash(device, console.Job(), path);
+        if (!file.Create(wide)) {
+            entry.Result = 2;
+            return false;
+        }
+    }
+
+    console.StartProgressClock();
+    std::size_t count = source.Read(buffer.data(), buffer.size());
+    // 64 bits: files past 2 GiB must not wrap into negative progress.
+    std::int64_t done = 0;
+    for (;;) {
+        // An empty source still makes one write of 0 bytes and one report, so the
+        // display shows the file even when it has no bytes.
+        std::uint32_t written = 0;
+        if (!device.CeWriteFile(file.Get(), buffer.data(), static_cast<std::uint32_t>(count),
+                                &written)) {
+            console.Surface().SetProgressPosition(0);
+            entry.Result = 2;
+            return false;
+        }
+        done += written;
+        entry.Result = console.ReportProgress(total, done, entry.Name);
+        if (entry.Result != 0) {
+            return false;
+        }
+        if (count < buffer.size()) {
+            break;  // a short read is the last one: the source fills every buffer it can
+        }
+        count = source.Read(buffer.data(), buffer.size());
+    }
+
+    const FILETIME stamp = FileTimeFromSeconds(entry.ServerTime);
+    // A stamp that does not stick only costs a fresh download on the next run.
+    (void)device.CeSetFileTime(file.Get(), &stamp, &stamp, &stamp);
+    file.Close();
+    console.Job().PresentObjects.emplace_back(path);
+    return true;
+}
+
+}  // namespace zephyrate

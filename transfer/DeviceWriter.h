@@ -1,0 +1,25 @@
+// Copies a readable source (a response body or the text of a favorite) into one device
+// file, in 4096-byte chunks with a progress report and stop check after each, and stamps
+// the finished file with the entry's ServerTime.
+// Threads: the worker thread of a run. The source is read on the caller's thread; its
+// errors (InternetError) pass through, with the device file closed.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "engine/FileEntry.h"
+#include "platform/ReadableFile.h"
+
+namespace zephyrate {
+
+class Console;
+
+// True when the whole source is on the device at path with the server's time; the path
+// is then appended to the job's PresentObjects. Sets entry.Result: 2 after a device
+// failure, else the stop code of the last progress report (0, 1 or -1). total is shown
+// in the progress display only; 0 means unknown.
+bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std::string_view path,
+                   std::uint32_t total);
+
+}  // namespace zephyrate

@@ -1,0 +1,20 @@
+// The values that a job sets at its start and that every per-file step reads: where the
+// files come from on the server and where they go on the device, and the objects that
+// the job placed or found current. One set per console, written by the job driver before
+// its entries run; used on the worker thread only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zephyrate {
+
+struct JobValues {
+    std::string ServerFolderAddress;          // the typed address before its last '/' or '\'
+    std::string DeviceRoot;                   // empty or beginning with '\'
+    std::string CeFolder;                     // the index's destination folder, trimmed
+    std::string DataPath;                     // the device's data path, empty when it has none
+    std::vector<std::string> PresentObjects;  // device paths written or found current
+};
+
+}  // namespace zephyrate
