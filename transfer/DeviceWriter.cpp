@@ -5,6 +5,7 @@
 
 #include "engine/Console.h"
 #include "platform/DeviceRemote.h"
+#include "transfer/DeviceFile.h"
 #include "transfer/DeviceFolders.h"
 #include "transfer/DevicePaths.h"
 #include "transfer/ServerTime.h"
@@ -15,32 +16,6 @@ namespace zephyrate {
 namespace {
 
 constexpr std::size_t kChunk = 4096;
-
-// The device file being written; closed on every way out, also when the source throws.
-class WriteHandle {
-  public:
-    explicit WriteHandle(DeviceRemote& device) : device_(device) {}
-    ~WriteHandle() { Close(); }
-    WriteHandle(const WriteHandle&) = delete;
-    WriteHandle& operator=(const WriteHandle&) = delete;
-
-    bool Create(WidePath& path) {
-        handle_ = device_.CeCreateFile(path.Wide(), GENERIC_WRITE, 0, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL);
-        return handle_ != INVALID_HANDLE_VALUE;
-    }
-    DeviceHandle Get() const { return handle_; }
-    void Close() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            (void)device_.CeCloseHandle(handle_);
-            handle_ = INVALID_HANDLE_VALUE;
-        }
-    }
-
-  private:
-    DeviceRemote& device_;
-    DeviceHandle handle_ = INVALID_HANDLE_VALUE;
-};
 
 }  // namespace
 
@@ -56,11 +31,16 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
         return false;
     }
     WidePath wide(path);
-    WriteHandle file(device);
-    if (!file.Create(wide)) {
+    const auto create = [&] {
+        return device.CeCreateFile(wide.Wide(), GENERIC_WRITE, 0, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL);
+    };
+    DeviceFile file(device, create());
+    if (!file.IsOpen()) {
         // The device keeps files in use or read-only; moved aside, the name is free again.
         (void)MoveToTrash(device, console.Job(), path);
-        if (!file.Create(wide)) {
+        file.Reset(create());
+        if (!file.IsOpen()) {
             entry.Result = 2;
             return false;
         }

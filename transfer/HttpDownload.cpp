@@ -6,6 +6,7 @@
 #include "platform/DeviceRemote.h"
 #include "platform/InternetError.h"
 #include "platform/InternetSession.h"
+#include "transfer/DeviceFile.h"
 #include "transfer/ServerTime.h"
 #include "transfer/WidePath.h"
 
@@ -15,25 +16,6 @@ namespace {
 
 // The status text keeps what the row can show of an error message.
 constexpr std::size_t kMaxErrorText = 255;
-
-// Closes a device handle on every way out of the stamp read.
-class ReadHandle {
-  public:
-    ReadHandle(DeviceRemote& device, DeviceHandle handle) : device_(device), handle_(handle) {}
-    ~ReadHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            (void)device_.CeCloseHandle(handle_);
-        }
-    }
-    ReadHandle(const ReadHandle&) = delete;
-    ReadHandle& operator=(const ReadHandle&) = delete;
-
-    DeviceHandle Get() const { return handle_; }
-
-  private:
-    DeviceRemote& device_;
-    DeviceHandle handle_;
-};
 
 std::string EntryAddress(const FileEntry& entry, const JobValues& job) {
     if (entry.UrlIsAbsolute) {
@@ -73,9 +55,9 @@ std::unique_ptr<HttpFile> OpenEntryUrl(FileEntry& entry, InternetSession& sessio
 
 bool ReadDeviceFileStamp(DeviceRemote& device, FileEntry& entry, std::string_view path) {
     WidePath wide(path);
-    const ReadHandle file(device, device.CeCreateFile(wide.Wide(), GENERIC_READ, 0, OPEN_EXISTING,
+    const DeviceFile file(device, device.CeCreateFile(wide.Wide(), GENERIC_READ, 0, OPEN_EXISTING,
                                                       FILE_ATTRIBUTE_NORMAL));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
+    if (!file.IsOpen()) {
         return false;
     }
     FILETIME lastWrite;

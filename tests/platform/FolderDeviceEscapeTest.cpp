@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "tests/platform/FolderDeviceFixture.h"
@@ -10,8 +11,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every operation, given a path that tries to leave the device folder, must leave the
-// outside folder exactly as it was.
+// Every operation, given a path that tries to leave the device folder, must fail and
+// leave the outside folder exactly as it was.
 class FolderDeviceEscapeTest : public FolderDeviceFixture {
   protected:
     void SetUp() override {
@@ -23,6 +24,43 @@ class FolderDeviceEscapeTest : public FolderDeviceFixture {
         fs::create_directory(root_ / "folder");
     }
 
+    // Every operation on path must fail with error; where path names an existing link,
+    // the operations that make a new entry fail with ERROR_ALREADY_EXISTS instead.
+    void ExpectRefused(const std::string& path, std::uint32_t error, bool existing = false) {
+        const std::u16string p = W(path);
+        const struct {
+            const char* name;
+            bool makesEntry;
+            std::function<bool()> run;
+        } operations[] = {
+            {"attributes", false, [&] { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }},
+            {"create", false, [&] { return WriteDeviceFile(path, "escaped"); }},
+            {"open", false,
+             [&] {
+                 const DeviceHandle file =
+                     device_.CeCreateFile(p.c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0);
+                 return file != INVALID_HANDLE_VALUE && device_.CeCloseHandle(file);
+             }},
+            {"delete", false, [&] { return device_.CeDeleteFile(p.c_str()); }},
+            {"move from", false, [&] { return device_.CeMoveFile(p.c_str(), u"\\stolen.txt"); }},
+            {"move to", true, [&] { return device_.CeMoveFile(u"\\inside.txt", p.c_str()); }},
+            {"mkdir", true, [&] { return device_.CeCreateDirectory(p.c_str()); }},
+            {"shortcut", true,
+             [&] { return device_.CeSHCreateShortcut(p.c_str(), u"\"\\x\"") != 0; }},
+            {"list", false,
+             [&] {
+                 bool listed = false;
+                 List(path + "\\*.*", FAF_NAME, &listed);
+                 return listed;
+             }},
+        };
+        for (const auto& op : operations) {
+            EXPECT_EQ(ErrorOf(op.run, path + " " + op.name),
+                      existing && op.makesEntry ? ERROR_ALREADY_EXISTS : error)
+                << path << " " << op.name;
+        }
+    }
+
     void ExpectOutsideUntouched() {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(outside_)) {
@@ -30,106 +68,22 @@ class FolderDeviceEscapeTest : public FolderDeviceFixture {
         }
         EXPECT_EQ(names, std::vector<std::string>{"secret.txt"});
         EXPECT_EQ(TempFolder::ReadFile(outside_ / "secret.txt"), "secret");
-    }
-
-    std::uint32_t CreateError(std::string_view path) {
-        EXPECT_FALSE(WriteDeviceFile(path, "escaped")) << path;
-        return device_.CeGetLastError();
-    }
-    std::uint32_t MoveError(std::string_view from, std::string_view to) {
-        return ErrorOf([&] { return device_.CeMoveFile(W(from).c_str(), W(to).c_str()); });
-    }
-    std::uint32_t DeleteError(std::string_view path) {
-        return ErrorOf([&] { return device_.CeDeleteFile(W(path).c_str()); });
-    }
-    std::uint32_t DirectoryError(std::string_view path) {
-        return ErrorOf([&] { return device_.CeCreateDirectory(W(path).c_str()); });
-    }
-    std::uint32_t ShortcutError(std::string_view path) {
-        EXPECT_EQ(device_.CeSHCreateShortcut(W(path).c_str(), u"\"\\x.exe\""), 0) << path;
-        return device_.CeGetLastError();
-    }
-    std::uint32_t ListError(std::string_view pattern) {
-        bool ok = true;
-        EXPECT_TRUE(List(pattern, FAF_NAME, &ok).empty());
-        EXPECT_FALSE(ok) << pattern;
-        return device_.CeGetLastError();
+        EXPECT_EQ(TempFolder::ReadFile(root_ / "inside.txt"), "inside");
     }
 };
 
 TEST_F(FolderDeviceEscapeTest, SymbolicLinksAreInvisibleAndRefused) {
     EXPECT_EQ(Names("\\*.*"), (std::vector<std::string>{"folder", "inside.txt"}));
-    for (const char* link : {"\\out", "\\leak", "\\rel", "\\OUT"}) {
-        EXPECT_EQ(Attributes(link), INVALID_FILE_ATTRIBUTES) << link;
-        EXPECT_EQ(device_.CeGetLastError(), ERROR_ACCESS_DENIED) << link;
+    for (const char* link : {"\\out", "\\OUT", "\\rel", "\\leak"}) {
+        ExpectRefused(link, ERROR_ACCESS_DENIED, true);
     }
-    EXPECT_EQ(Attributes("\\out\\secret.txt"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_ACCESS_DENIED);
-
-    EXPECT_EQ(CreateError("\\out\\new.txt"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(CreateError("\\out\\secret.txt"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(CreateError("\\leak"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(CreateError("\\rel\\secret.txt"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(device_.CeCreateFile(u"\\leak", GENERIC_READ, 0, OPEN_EXISTING, 0),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(DeleteError("\\leak"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(DeleteError("\\out\\secret.txt"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(DeleteError("\\out"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(MoveError("\\out\\secret.txt", "\\stolen.txt"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(MoveError("\\leak", "\\stolen.txt"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(MoveError("\\inside.txt", "\\out\\inside.txt"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(MoveError("\\inside.txt", "\\leak"), ERROR_ALREADY_EXISTS);  // never replaced
-    EXPECT_EQ(DirectoryError("\\out\\d"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(DirectoryError("\\out"), ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(ShortcutError("\\out\\s.lnk"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ShortcutError("\\leak"), ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(ListError("\\out\\*.*"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ListError("\\rel\\*.*"), ERROR_ACCESS_DENIED);
-
+    for (const char* path : {"\\out\\secret.txt", "\\out\\new.txt", "\\rel\\secret.txt"}) {
+        ExpectRefused(path, ERROR_ACCESS_DENIED);
+    }
     ExpectOutsideUntouched();
     EXPECT_TRUE(fs::is_symlink(root_ / "leak"));
-    EXPECT_EQ(TempFolder::ReadFile(root_ / "inside.txt"), "inside");
-}
 
-TEST_F(FolderDeviceEscapeTest, DotDotIsRefusedEverywhere) {
-    EXPECT_EQ(CreateError("\\..\\outside\\new.txt"), ERROR_INVALID_NAME);
-    EXPECT_EQ(CreateError("folder/../../outside/secret.txt"), ERROR_INVALID_NAME);
-    EXPECT_EQ(Attributes("\\..\\outside\\secret.txt"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_INVALID_NAME);
-    EXPECT_EQ(DeleteError("\\..\\outside\\secret.txt"), ERROR_INVALID_NAME);
-    EXPECT_EQ(MoveError("\\..\\outside\\secret.txt", "\\stolen.txt"), ERROR_INVALID_NAME);
-    EXPECT_EQ(MoveError("\\inside.txt", "\\..\\outside\\inside.txt"), ERROR_INVALID_NAME);
-    EXPECT_EQ(DirectoryError("\\..\\outside\\d"), ERROR_INVALID_NAME);
-    EXPECT_EQ(ShortcutError("\\..\\outside\\s.lnk"), ERROR_INVALID_NAME);
-    EXPECT_EQ(ListError("\\..\\outside\\*.*"), ERROR_INVALID_NAME);
-    EXPECT_EQ(ListError("\\..\\*.*"), ERROR_INVALID_NAME);
-    EXPECT_EQ(ListError("\\folder\\.."), ERROR_INVALID_NAME);
-    ExpectOutsideUntouched();
-    EXPECT_EQ(TempFolder::ReadFile(root_ / "inside.txt"), "inside");
-}
-
-TEST_F(FolderDeviceEscapeTest, AbsoluteHostPathsStayInsideTheDeviceFolder) {
-    const std::string secret = (outside_ / "secret.txt").string();  // "/tmp/.../secret.txt"
-    const std::string folder = outside_.string();
-    EXPECT_EQ(Attributes(secret), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(CreateError(secret), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(DeleteError(secret), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(MoveError(secret, "\\stolen.txt"), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(MoveError("\\inside.txt", folder + "/inside.txt"), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(DirectoryError(folder + "/d"), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(ShortcutError(folder + "/s.lnk"), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(ListError(folder + "/*.*"), ERROR_PATH_NOT_FOUND);
-    ExpectOutsideUntouched();
-
-    // The same path with its folders made on the device means a file on the device.
-    EXPECT_TRUE(device_.CeCreateDirectory(u"/etc"));
-    EXPECT_TRUE(WriteDeviceFile("/etc/passwd", "device's own"));
-    EXPECT_EQ(TempFolder::ReadFile(root_ / "etc/passwd"), "device's own");
-    EXPECT_NE(TempFolder::ReadFile("/etc/passwd"), "device's own");
-}
-
-TEST_F(FolderDeviceEscapeTest, RegistryFileThatIsALinkIsNotRead) {
+    // A registry file that is a link is not read.
     temp_.WriteFile("outside/registry.reg",
                     "Windows Registry Editor Version 5.00\n\n"
                     "[HKEY_LOCAL_MACHINE\\SYSTEM\\Platform]\n\"DataPath\"=\"\\\\leaked\"\n");
@@ -137,6 +91,26 @@ TEST_F(FolderDeviceEscapeTest, RegistryFileThatIsALinkIsNotRead) {
     HKEY key = 0;
     EXPECT_EQ(device_.CeRegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SYSTEM\\Platform", 0, 0, &key),
               static_cast<std::int32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(FolderDeviceEscapeTest, DotDotIsRefusedEverywhere) {
+    for (const char* path :
+         {"\\..\\outside\\secret.txt", "folder/../../outside/secret.txt", "\\folder\\..", "\\.."}) {
+        ExpectRefused(path, ERROR_INVALID_NAME);
+    }
+    ExpectOutsideUntouched();
+}
+
+TEST_F(FolderDeviceEscapeTest, AbsoluteHostPathsStayInsideTheDeviceFolder) {
+    ExpectRefused((outside_ / "secret.txt").string(), ERROR_PATH_NOT_FOUND);  // "/tmp/..."
+    ExpectRefused((outside_ / "new").string(), ERROR_PATH_NOT_FOUND);
+    ExpectOutsideUntouched();
+
+    // The same path with its folders made on the device means a file on the device.
+    EXPECT_TRUE(device_.CeCreateDirectory(u"/etc"));
+    EXPECT_TRUE(WriteDeviceFile("/etc/passwd", "device's own"));
+    EXPECT_EQ(TempFolder::ReadFile(root_ / "etc/passwd"), "device's own");
+    EXPECT_NE(TempFolder::ReadFile("/etc/passwd"), "device's own");
 }
 
 }  // namespace

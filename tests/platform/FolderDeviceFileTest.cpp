@@ -6,12 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <functional>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/DeviceErrors.h"
 #include "platform/FolderDevice.h"
@@ -24,29 +20,19 @@ namespace fs = std::filesystem;
 
 class FolderDeviceFileTest : public FolderDeviceFixture {
   protected:
-    DeviceHandle Create(std::string_view path) {
-        return device_.CeCreateFile(W(path).c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL);
-    }
-    DeviceHandle OpenForReading(std::string_view path) {
-        return device_.CeCreateFile(W(path).c_str(), GENERIC_READ, 0, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL);
-    }
-    std::uint32_t CreateError(std::string_view path) {
-        EXPECT_EQ(Create(path), INVALID_HANDLE_VALUE) << path;
-        return device_.CeGetLastError();
+    DeviceHandle Open(std::string_view path, std::uint32_t access = GENERIC_READ,
+                      std::uint32_t disposition = OPEN_EXISTING) {
+        return device_.CeCreateFile(W(path).c_str(), access, 0, disposition, FILE_ATTRIBUTE_NORMAL);
     }
 };
 
 TEST_F(FolderDeviceFileTest, WritesReplacesAndStampsAFile) {
     ASSERT_TRUE(WriteDeviceFile("\\news.txt", "a longer first version"));
-    const DeviceHandle file = Create("\\news.txt");
+    const DeviceHandle file = Open("\\news.txt", GENERIC_WRITE, CREATE_ALWAYS);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     EXPECT_EQ(TempFolder::ReadFile(root_ / "news.txt"), "");  // truncated once locked
-    std::uint32_t written = 99;
-    EXPECT_TRUE(device_.CeWriteFile(file, "", 0, &written));
-    EXPECT_EQ(written, 0u);
     const std::string chunk(4096, 'x');
+    std::uint32_t written = 0;
     ASSERT_TRUE(device_.CeWriteFile(file, chunk.data(), 4096, &written));
     EXPECT_EQ(written, 4096u);
     ASSERT_TRUE(device_.CeWriteFile(file, "y", 1, &written));
@@ -72,17 +58,16 @@ TEST_F(FolderDeviceFileTest, WritesReplacesAndStampsAFile) {
     EXPECT_EQ(status.st_mtim.tv_nsec, 123456700);
     EXPECT_EQ(TempFolder::ReadFile(root_ / "news.txt"), chunk + "y");
 
-    // A null time leaves that time as it is.
-    const DeviceHandle again = OpenForReading("\\NEWS.TXT");
+    // A null time leaves that time as it is; a file opened for reading takes no writes.
+    const DeviceHandle again = Open("\\NEWS.TXT");
     ASSERT_NE(again, INVALID_HANDLE_VALUE);
     const FILETIME later{0, 0x01D80000};
     EXPECT_TRUE(device_.CeSetFileTime(again, nullptr, &later, nullptr));
     EXPECT_TRUE(device_.CeGetFileTime(again, nullptr, &lastAccess, &lastWrite));
     EXPECT_EQ(lastWrite, stamp);
     EXPECT_EQ(lastAccess, later);
-    // A file opened for reading takes no writes.
-    EXPECT_FALSE(device_.CeWriteFile(again, "z", 1, &written));
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ErrorOf([&] { return device_.CeWriteFile(again, "z", 1, &written); }),
+              ERROR_ACCESS_DENIED);
     EXPECT_TRUE(device_.CeCloseHandle(again));
 }
 
@@ -92,44 +77,45 @@ TEST_F(FolderDeviceFileTest, RefusesWhatTheDeviceRefuses) {
     MakeReadOnly(root_ / "readonly.txt");
     fs::create_directory(root_ / "folder");
 
-    EXPECT_EQ(CreateError("\\readonly.txt"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(TempFolder::ReadFile(root_ / "readonly.txt"), "keep");
     EXPECT_EQ(CreateError("\\Folder"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(CreateError("\\"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(CreateError("\\no\\file.txt"), ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(CreateError("\\locked.txt\\file.txt"), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(OpenForReading("\\missing.txt"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ErrorOf([&] { return Open("\\missing.txt") != INVALID_HANDLE_VALUE; }),
+              ERROR_FILE_NOT_FOUND);
 
-    {
-        OtherProcessLock lock(root_ / "locked.txt");
-        ASSERT_TRUE(lock.Locked());
-        EXPECT_EQ(CreateError("\\LOCKED.txt"), ERROR_SHARING_VIOLATION);
-        EXPECT_EQ(OpenForReading("\\locked.txt"), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(device_.CeGetLastError(), ERROR_SHARING_VIOLATION);
-        EXPECT_EQ(TempFolder::ReadFile(root_ / "locked.txt"), "keep");  // not truncated
+    // The device cannot replace a read-only file or one another program locked, but it can
+    // move them aside and write anew.
+    OtherProcessLock lock(root_ / "locked.txt");
+    ASSERT_TRUE(lock.Locked());
+    EXPECT_EQ(CreateError("\\LOCKED.txt"), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(ErrorOf([&] { return Open("\\locked.txt") != INVALID_HANDLE_VALUE; }),
+              ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(CreateError("\\readonly.txt"), ERROR_ACCESS_DENIED);
+    for (const char* name : {"locked.txt", "readonly.txt"}) {
+        EXPECT_EQ(TempFolder::ReadFile(root_ / name), "keep");  // not truncated
+        const std::string path = std::string("\\") + name;
+        EXPECT_TRUE(device_.CeMoveFile(W(path).c_str(), W(path + ".old").c_str())) << name;
+        EXPECT_TRUE(WriteDeviceFile(path, "new")) << name;
+        EXPECT_EQ(TempFolder::ReadFile(root_ / (std::string(name) + ".old")), "keep");
     }
-    // Released by the other program: the file can be replaced now.
-    EXPECT_TRUE(WriteDeviceFile("\\locked.txt", "new"));
-    EXPECT_EQ(TempFolder::ReadFile(root_ / "locked.txt"), "new");
 
     // Share mode 0 also holds against a second open through the device itself.
-    const DeviceHandle first = OpenForReading("\\locked.txt");
+    const DeviceHandle first = Open("\\locked.txt");
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
     EXPECT_EQ(CreateError("\\locked.txt"), ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(device_.CeCloseHandle(first));
 }
 
 TEST_F(FolderDeviceFileTest, HandlesAreValidated) {
-    const DeviceHandle file = Create("\\a.txt");
+    const DeviceHandle file = Open("\\a.txt", GENERIC_WRITE, CREATE_ALWAYS);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(device_.CeCloseHandle(file));
     for (DeviceHandle bad : {file, INVALID_HANDLE_VALUE, DeviceHandle{0}, DeviceHandle{123456}}) {
         std::uint32_t written = 0;
-        std::uint32_t high = 0;
         FILETIME time;
-        EXPECT_EQ(device_.CeGetFileSize(bad, &high), 0xFFFFFFFFu);
-        EXPECT_EQ(device_.CeGetLastError(), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(ErrorOf([&] { return device_.CeGetFileSize(bad, &written) != 0xFFFFFFFFu; }),
+                  ERROR_INVALID_HANDLE);
         EXPECT_EQ(ErrorOf([&] { return device_.CeWriteFile(bad, "x", 1, &written); }),
                   ERROR_INVALID_HANDLE);
         EXPECT_EQ(ErrorOf([&] { return device_.CeGetFileTime(bad, &time, &time, &time); }),
@@ -138,78 +124,51 @@ TEST_F(FolderDeviceFileTest, HandlesAreValidated) {
                   ERROR_INVALID_HANDLE);
         EXPECT_EQ(ErrorOf([&] { return device_.CeCloseHandle(bad); }), ERROR_INVALID_HANDLE);
     }
-    EXPECT_EQ(device_.CeCreateFile(u"\\a.txt", GENERIC_READ, 0, CREATE_ALWAYS, 0),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(ErrorOf([&] {
+                  return Open("\\a.txt", GENERIC_READ, CREATE_ALWAYS) != INVALID_HANDLE_VALUE;
+              }),
+              ERROR_INVALID_PARAMETER);
 }
 
-// Runs body in a child process with its own mount namespace and a 64 KiB tmpfs mounted
-// on folder; returns what the child wrote to the pipe, or nothing when it could not mount.
-std::optional<std::vector<std::uint32_t>> InSmallFileSystem(
-    const fs::path& folder, const std::function<std::vector<std::uint32_t>()>& body) {
-    int results[2];
-    if (pipe(results) != 0) {
-        return std::nullopt;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(results[0]);
-        const bool mounted =
-            (unshare(CLONE_NEWNS) == 0 || unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0) &&
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-            mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
-        if (mounted) {
-            const std::vector<std::uint32_t> values = body();
-            (void)!write(results[1], values.data(), values.size() * sizeof(std::uint32_t));
-        }
-        _exit(mounted ? 0 : 1);
-    }
-    close(results[1]);
-    std::vector<std::uint32_t> values;
-    std::uint32_t value = 0;
-    while (read(results[0], &value, sizeof value) == sizeof value) {
-        values.push_back(value);
-    }
-    close(results[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return std::nullopt;
-    }
-    return values;
-}
-
+// A child process with its own mount namespace mounts a 64 KiB tmpfs on device/card and
+// fills it through the device; its exit status tells what it saw.
 TEST_F(FolderDeviceFileTest, FullDiskFailsTheWriteWith112) {
     fs::create_directory(root_ / "card");
-    const auto results = InSmallFileSystem(root_ / "card", [this] {
-        FolderDevice device(root_.string(), false);
-        const std::u16string path = u"\\card\\big.bin";
-        std::vector<std::uint32_t> values{0, 0};
-        if (!Connect(device)) {
-            return values;
+    const pid_t child = fork();
+    if (child == 0) {
+        if ((unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", (root_ / "card").c_str(), "tmpfs", 0, "size=64k") != 0) {
+            _exit(10);
         }
-        const DeviceHandle file = device.CeCreateFile(path.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS,
-                                                      FILE_ATTRIBUTE_NORMAL);
+        FolderDevice device(root_.string(), false);
+        const DeviceHandle file = Connect(device)
+                                      ? device.CeCreateFile(u"\\card\\big.bin", GENERIC_WRITE, 0,
+                                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL)
+                                      : INVALID_HANDLE_VALUE;
         const std::string chunk(4096, 'z');
         std::uint32_t written = 0;
-        for (int i = 0; i < 1000 && file != INVALID_HANDLE_VALUE; ++i) {
+        std::uint32_t error = 0;
+        for (int i = 0; i < 1000 && file != INVALID_HANDLE_VALUE && error == 0; ++i) {
             if (!device.CeWriteFile(file, chunk.data(), 4096, &written)) {
-                values[0] = device.CeGetLastError();
-                break;
+                error = device.CeGetLastError();
             }
         }
         // The card is a mount of its own: the device shows it as a storage card.
-        values[1] = device.CeGetFileAttributes(u"\\card");
-        return values;
-    });
-    if (!results) {
+        const bool card = device.CeGetFileAttributes(u"\\card") ==
+                          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY);
+        _exit((error == ERROR_DISK_FULL ? 0 : 1) | (card ? 0 : 2));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 10) {
         // No small file system can be mounted here: check the mapping alone.
         EXPECT_EQ(DeviceErrorFromErrno(ENOSPC), ERROR_DISK_FULL);
         GTEST_SKIP() << "cannot mount a tmpfs here; only the errno mapping was checked";
     }
-    ASSERT_EQ(results->size(), 2u);
-    EXPECT_EQ((*results)[0], ERROR_DISK_FULL);
-    EXPECT_EQ((*results)[1], FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY);
+    EXPECT_EQ(WEXITSTATUS(status) & 1, 0) << "the write did not fail with ERROR_DISK_FULL";
+    EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "the mount was not shown as a storage card";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,10 +36,9 @@ class OtherProcessLock {
             close(ready[0]);
             close(release[1]);
             const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-            const char state = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'L' : 'F';
+            char state = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'L' : 'F';
             (void)!write(ready[1], &state, 1);
-            char ignored;
-            (void)!read(release[0], &ignored, 1);  // returns when the parent closes its end
+            (void)!read(release[0], &state, 1);  // returns when the parent closes its end
             _exit(0);
         }
         close(ready[1]);
@@ -49,12 +49,9 @@ class OtherProcessLock {
         close(ready[0]);
     }
     ~OtherProcessLock() {
-        if (releaseFd_ >= 0) {
-            close(releaseFd_);
-        }
+        close(releaseFd_);
         if (child_ > 0) {
-            int status = 0;
-            waitpid(child_, &status, 0);
+            waitpid(child_, nullptr, 0);
         }
     }
     OtherProcessLock(const OtherProcessLock&) = delete;
@@ -81,7 +78,6 @@ class FolderDeviceFixture : public ::testing::Test {
           root_(temp_ / "device"),
           outside_(temp_ / "outside") {
         std::filesystem::create_directories(root_);
-        std::filesystem::create_directories(outside_);
         temp_.WriteFile("outside/secret.txt", "secret");
     }
 
@@ -95,9 +91,20 @@ class FolderDeviceFixture : public ::testing::Test {
 
     // Runs an operation that must fail and returns the device's error for it.
     template <typename Operation>
-    std::uint32_t ErrorOf(Operation operation) {
-        EXPECT_FALSE(operation()) << "the operation should have failed";
+    std::uint32_t ErrorOf(Operation operation, std::string_view what = "") {
+        EXPECT_FALSE(operation()) << "should have failed: " << what;
         return device_.CeGetLastError();
+    }
+    std::uint32_t AttributesError(std::string_view path) {
+        return ErrorOf([&] { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }, path);
+    }
+    std::uint32_t CreateError(std::string_view path) {
+        return ErrorOf([&] { return WriteDeviceFile(path, "x"); }, path);
+    }
+    std::uint32_t ListError(std::string_view pattern) {
+        bool ok = true;
+        EXPECT_TRUE(List(pattern, FAF_NAME, &ok).empty()) << pattern;
+        return ErrorOf([&] { return ok; }, pattern);
     }
 
     struct Found {
@@ -141,20 +148,12 @@ class FolderDeviceFixture : public ::testing::Test {
             return false;
         }
         std::uint32_t written = 0;
-        const bool ok =
-            device_.CeWriteFile(file, contents.data(), static_cast<std::uint32_t>(contents.size()),
-                                &written) &&
-            written == contents.size();
-        return device_.CeCloseHandle(file) && ok;
+        const auto size = static_cast<std::uint32_t>(contents.size());
+        const bool ok = device_.CeWriteFile(file, contents.data(), size, &written);
+        return device_.CeCloseHandle(file) && ok && written == size;
     }
 
-    static void MakeReadOnly(const std::filesystem::path& path) {
-        std::filesystem::permissions(path,
-                                     std::filesystem::perms::owner_write |
-                                         std::filesystem::perms::group_write |
-                                         std::filesystem::perms::others_write,
-                                     std::filesystem::perm_options::remove);
-    }
+    static void MakeReadOnly(const std::filesystem::path& file) { chmod(file.c_str(), 0444); }
 
     TempFolder temp_;
     FolderDevice device_;

@@ -85,33 +85,24 @@ TEST_F(FolderDeviceListingTest, MarksStorageCardsAtTheTopOnly) {
     temp_.WriteFile("device/file.storage-card", "");
     fs::create_directory_symlink(root_ / "SD Card", root_ / "Linked Card");
 
+    const std::uint32_t folder = FILE_ATTRIBUTE_DIRECTORY;
     const std::uint32_t card = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
-    std::vector<Found> top = List("\\*.*", kBrowserFlags);
-    ASSERT_EQ(top.size(), 4u);
-    EXPECT_EQ(top[0].name, "Fake");
-    EXPECT_EQ(top[0].attributes, FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(top[1].name, "Plain");
-    EXPECT_EQ(top[1].attributes, FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(top[2].name, "SD Card");
-    EXPECT_EQ(top[2].attributes, card);
-    EXPECT_EQ(top[3].name, "Storage Card");
-    EXPECT_EQ(top[3].attributes, card);
+    std::vector<std::pair<std::string, std::uint32_t>> top;
+    for (const Found& found : List("\\*.*", kBrowserFlags)) {
+        top.emplace_back(found.name, found.attributes);
+    }
+    EXPECT_EQ(top,
+              (decltype(top){
+                  {"Fake", folder}, {"Plain", folder}, {"SD Card", card}, {"Storage Card", card}}));
     EXPECT_EQ(Attributes("\\storage card"), card);
-    EXPECT_EQ(List("\\Plain\\*.*", kBrowserFlags).at(0).attributes, FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(Attributes("\\Plain\\inner"), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(Attributes("\\Plain\\inner"), folder);
 }
 
 TEST_F(FolderDeviceListingTest, FailuresAndBuffers) {
     temp_.WriteFile("device/file.txt", "");
-    bool ok = true;
-    EXPECT_TRUE(List("\\missing\\*.*", FAF_NAME, &ok).empty());
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_PATH_NOT_FOUND);
-    EXPECT_TRUE(List("\\file.txt\\*.*", FAF_NAME, &ok).empty());
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_PATH_NOT_FOUND);
-    EXPECT_TRUE(List("\\", FAF_NAME, &ok).empty());
-    EXPECT_FALSE(ok);
+    EXPECT_EQ(ListError("\\missing\\*.*"), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(ListError("\\file.txt\\*.*"), ERROR_PATH_NOT_FOUND);
+    ListError("\\");
 
     // The longest name the folder can hold fits the record whole.
     fs::create_directory(root_ / std::string(255, 'x'));

@@ -2,53 +2,22 @@
 // its own log.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
-#include <map>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/InternetError.h"
 #include "platform/InternetSession.h"
+#include "tests/support/RawHttpServer.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TinyProxy.h"
 
 namespace zephyrate {
 namespace {
-
-// Sets or clears environment variables for one test and puts them back afterwards.
-class ScopedEnvironment {
-  public:
-    ~ScopedEnvironment() {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                unsetenv(name.c_str());
-            }
-        }
-    }
-    void Set(const std::string& name, const char* value) {
-        if (!saved_.contains(name)) {
-            const char* old = std::getenv(name.c_str());
-            saved_[name] = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value != nullptr) {
-            setenv(name.c_str(), value, 1);
-        } else {
-            unsetenv(name.c_str());
-        }
-    }
-
-  private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
 
 class InternetSessionProxyTest : public ::testing::Test {
   protected:
@@ -59,12 +28,27 @@ class InternetSessionProxyTest : public ::testing::Test {
         // The machine's own proxy settings must not mix in.
         for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
                                  "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
-            environment_.Set(name, nullptr);
+            SetEnvironment(name, std::nullopt);
+        }
+    }
+    // Puts the environment back as it was before the test.
+    void TearDown() override {
+        for (auto it = savedEnvironment_.rbegin(); it != savedEnvironment_.rend(); ++it) {
+            it->second ? setenv(it->first.c_str(), it->second->c_str(), 1)
+                       : unsetenv(it->first.c_str());
         }
     }
 
-    std::string Fetch(InternetSession& session, std::uint32_t* status = nullptr) {
-        auto file = session.OpenURL(server_.Url("/hello"));
+    void SetEnvironment(const std::string& name, const std::optional<std::string>& value) {
+        const char* old = std::getenv(name.c_str());
+        savedEnvironment_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    }
+
+    // Fetches /hello?query; the body, and the status through status.
+    std::string Fetch(InternetSession& session, const std::string& query = "",
+                      std::uint32_t* status = nullptr) {
+        auto file = session.OpenURL(server_.Url("/hello?" + query));
         std::uint32_t code = 0;
         file->QueryInfoStatusCode(code);
         if (status != nullptr) {
@@ -74,46 +58,33 @@ class InternetSessionProxyTest : public ::testing::Test {
         return std::string(buffer, file->Read(buffer, sizeof buffer));
     }
 
-    bool ProxyLogged(const test::TinyProxy& proxy) const {
-        return proxy.Log().find("GET " + server_.Url("/hello")) != std::string::npos;
+    bool ProxyLogged(const test::TinyProxy& proxy, const std::string& query) const {
+        return proxy.Log().find("GET " + server_.Url("/hello?" + query)) != std::string::npos;
     }
 
     test::TestHttpServer server_;
-    ScopedEnvironment environment_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
 };
 
-TEST_F(InternetSessionProxyTest, AManualProxyCarriesTheRequests) {
+TEST_F(InternetSessionProxyTest, ManualProxyCarriesDirectBypassesAndPreconfigUsesTheEnvironment) {
     test::TinyProxy proxy;
     InternetSession session;
     session.SetProxy(INTERNET_OPEN_TYPE_PROXY, proxy.Address());
-    EXPECT_EQ(Fetch(session), "hello");
-    EXPECT_TRUE(ProxyLogged(proxy)) << proxy.Log();
-}
+    EXPECT_EQ(Fetch(session, "manual"), "hello");
+    EXPECT_TRUE(ProxyLogged(proxy, "manual")) << proxy.Log();
 
-TEST_F(InternetSessionProxyTest, DirectBypassesTheEnvironmentsProxyAndPreconfigUsesIt) {
-    test::TinyProxy proxy;
-    environment_.Set("http_proxy", ("http://" + proxy.Address()).c_str());
-    InternetSession session;
-
+    SetEnvironment("http_proxy", "http://" + proxy.Address());
     session.SetProxy(INTERNET_OPEN_TYPE_DIRECT, proxy.Address());
-    EXPECT_EQ(Fetch(session), "hello");
-    EXPECT_FALSE(ProxyLogged(proxy)) << "a direct connection went through the proxy";
+    EXPECT_EQ(Fetch(session, "direct"), "hello");
+    EXPECT_FALSE(ProxyLogged(proxy, "direct")) << "a direct connection went through the proxy";
 
     session.SetProxy(INTERNET_OPEN_TYPE_PRECONFIG, "");
-    EXPECT_EQ(Fetch(session), "hello");
-    EXPECT_TRUE(ProxyLogged(proxy)) << "the system setting (http_proxy) was not used";
+    EXPECT_EQ(Fetch(session, "preconfig"), "hello");
+    EXPECT_TRUE(ProxyLogged(proxy, "preconfig")) << "the system setting (http_proxy) was unused";
 }
 
 TEST_F(InternetSessionProxyTest, AProxyWithoutPortIsReachedOnPort80) {
-    // Only meaningful while nothing listens on port 80 here.
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(80);
-    const bool taken = connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(probe);
-    if (taken) {
+    if (test::LoopbackAccepts(80)) {
         GTEST_SKIP() << "port 80 is in use on this machine";
     }
     InternetSession session;
@@ -132,12 +103,12 @@ TEST_F(InternetSessionProxyTest, TheProxyLoginAnswersTheProxysChallenge) {
     InternetSession session;
     session.SetProxy(INTERNET_OPEN_TYPE_PROXY, proxy.Address());
     std::uint32_t status = 0;
-    Fetch(session, &status);
+    Fetch(session, "", &status);
     EXPECT_EQ(status, 407u);
 
     session.SetOption(INTERNET_OPTION_PROXY_USERNAME, "pxuser");
     session.SetOption(INTERNET_OPTION_PROXY_PASSWORD, "pxpass");
-    EXPECT_EQ(Fetch(session, &status), "hello");
+    EXPECT_EQ(Fetch(session, "", &status), "hello");
     EXPECT_EQ(status, 200u);
 }
 

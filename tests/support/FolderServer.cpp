@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ctime>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -16,32 +16,9 @@ namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
 
-bool HasParentStep(std::string_view path) {
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find_first_of("/\\", start);
-        if (end == std::string_view::npos) {
-            end = path.size();
-        }
-        if (path.substr(start, end - start) == "..") {
-            return true;
-        }
-        start = end + 1;
-    }
-    return false;
-}
-
-std::string LastModified(const struct stat& info) {
-    std::tm parts{};
-    gmtime_r(&info.st_mtime, &parts);
-    SYSTEMTIME time;
-    time.wYear = static_cast<std::uint16_t>(parts.tm_year + 1900);
-    time.wMonth = static_cast<std::uint16_t>(parts.tm_mon + 1);
-    time.wDay = static_cast<std::uint16_t>(parts.tm_mday);
-    time.wHour = static_cast<std::uint16_t>(parts.tm_hour);
-    time.wMinute = static_cast<std::uint16_t>(parts.tm_min);
-    time.wSecond = static_cast<std::uint16_t>(parts.tm_sec);
-    return FormatHttpDate(time);
+bool HasParentStep(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return ("/" + path + "/").find("/../") != std::string::npos;
 }
 
 // One open file and its read buffer, alive as long as the response streams.
@@ -56,6 +33,18 @@ struct OpenFile {
 };
 
 }  // namespace
+
+std::string HttpDateOf(std::time_t seconds) {
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    const auto field = [](int value) { return static_cast<std::uint16_t>(value); };
+    return FormatHttpDate({.wYear = field(parts.tm_year + 1900),
+                           .wMonth = field(parts.tm_mon + 1),
+                           .wDay = field(parts.tm_mday),
+                           .wHour = field(parts.tm_hour),
+                           .wMinute = field(parts.tm_min),
+                           .wSecond = field(parts.tm_sec)});
+}
 
 FolderServer::FolderServer(std::filesystem::path root, int port) : root_(std::move(root)) {
     server_.Server().Get(
@@ -73,7 +62,7 @@ FolderServer::FolderServer(std::filesystem::path root, int port) : root_(std::mo
                 response.status = 404;
                 return;
             }
-            response.set_header("Last-Modified", LastModified(info));
+            response.set_header("Last-Modified", HttpDateOf(info.st_mtime));
             if (info.st_size == 0) {
                 response.set_content("", "application/octet-stream");
                 return;

@@ -4,6 +4,7 @@
 // Runs in its own threads from construction until destruction.
 #pragma once
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -11,6 +12,9 @@
 #include "tests/support/TestHttpServer.h"
 
 namespace zephyrate::test {
+
+// The Last-Modified text of a moment given in Unix seconds.
+std::string HttpDateOf(std::time_t seconds);
 
 class FolderServer {
   public:

@@ -13,6 +13,29 @@ namespace zephyrate::test {
 
 namespace {
 
+sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return address;
+}
+
+// A new socket bound to an ephemeral port of 127.0.0.1, whose number goes to port; -1 on
+// failure.
+int BindEphemeral(int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    port = fd >= 0 ? ntohs(address.sin_port) : 0;
+    return fd;
+}
+
 // Waits for the socket to become readable; false when the stop signal or the time-out
 // came first.
 bool WaitReadable(int socket, int stopSignal, int timeoutMs) {
@@ -26,14 +49,27 @@ bool WaitReadable(int socket, int stopSignal, int timeoutMs) {
 
 }  // namespace
 
+int FreeLoopbackPort() {
+    int port = 0;
+    close(BindEphemeral(port));
+    return port;
+}
+
+bool LoopbackAccepts(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = Loopback(port);
+    const bool accepted =
+        connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return accepted;
+}
+
 std::string RawHttpServer::Connection::ReadRequest() {
     std::string request;
     char chunk[4096];
-    while (socket_ >= 0 && request.find("\r\n\r\n") == std::string::npos) {
-        if (!WaitReadable(socket_, stopSignal_, 10000)) {
-            break;
-        }
-        ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
+    while (socket_ >= 0 && request.find("\r\n\r\n") == std::string::npos &&
+           WaitReadable(socket_, stopSignal_, 10000)) {
+        const ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
         if (n <= 0) {
             break;
         }
@@ -44,7 +80,7 @@ std::string RawHttpServer::Connection::ReadRequest() {
 
 void RawHttpServer::Connection::Send(std::string_view bytes) {
     while (socket_ >= 0 && !bytes.empty()) {
-        ssize_t n = send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const ssize_t n = send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -56,9 +92,6 @@ void RawHttpServer::Connection::Send(std::string_view bytes) {
 }
 
 void RawHttpServer::Connection::Reset() {
-    if (socket_ < 0) {
-        return;
-    }
     linger hard{1, 0};
     setsockopt(socket_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     close(socket_);
@@ -69,40 +102,22 @@ void RawHttpServer::Connection::WaitForClientClose(std::chrono::milliseconds lim
     const auto deadline = std::chrono::steady_clock::now() + limit;
     char sink[4096];
     while (socket_ >= 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 ||
-            !WaitReadable(socket_, stopSignal_, static_cast<int>(left.count()))) {
-            return;
-        }
-        if (recv(socket_, sink, sizeof sink, 0) <= 0) {
-            return;  // the client closed (or reset) its end
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || !WaitReadable(socket_, stopSignal_, static_cast<int>(left)) ||
+            recv(socket_, sink, sizeof sink, 0) <= 0) {
+            return;  // time is up, the server stops, or the client closed (or reset) its end
         }
     }
 }
 
 RawHttpServer::RawHttpServer(Script script) : script_(std::move(script)) {
-    if (pipe(stopPipe_) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (listener_ < 0 ||
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 16) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (listener_ >= 0) {
-            close(listener_);
-        }
-        close(stopPipe_[0]);
-        close(stopPipe_[1]);
+    listener_ = BindEphemeral(port_);
+    if (listener_ < 0 || listen(listener_, 16) != 0 || pipe(stopPipe_) != 0) {
+        close(listener_);
         throw std::runtime_error("raw test server cannot listen on 127.0.0.1");
     }
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { Serve(); });
 }
 
@@ -121,14 +136,9 @@ std::string RawHttpServer::Url(std::string_view path) const {
 
 void RawHttpServer::Serve() {
     while (WaitReadable(listener_, stopPipe_[0], -1)) {
-        int socket = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (socket < 0) {
-            continue;
-        }
-        ++connections_;
-        Connection connection(socket, stopPipe_[0]);
-        script_(connection);
+        Connection connection(accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC), stopPipe_[0]);
         if (connection.socket_ >= 0) {
+            script_(connection);
             close(connection.socket_);
         }
     }

@@ -5,15 +5,18 @@
 // the thread and wakes a script that waits.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
 
 namespace zephyrate::test {
+
+// A port on 127.0.0.1 that was free a moment ago; 0 when none could be had.
+int FreeLoopbackPort();
+// Whether something accepts TCP connections on 127.0.0.1:port.
+bool LoopbackAccepts(int port);
 
 class RawHttpServer {
   public:
@@ -29,7 +32,6 @@ class RawHttpServer {
         void Reset();
         // Returns when the client closed its end, the server stops, or the limit passed.
         void WaitForClientClose(std::chrono::milliseconds limit);
-        bool IsOpen() const { return socket_ >= 0; }
 
       private:
         friend class RawHttpServer;
@@ -46,7 +48,6 @@ class RawHttpServer {
 
     int Port() const { return port_; }
     std::string Url(std::string_view path) const;
-    std::size_t ConnectionCount() const { return connections_.load(); }
 
   private:
     void Serve();
@@ -55,7 +56,6 @@ class RawHttpServer {
     int listener_ = -1;
     int stopPipe_[2] = {-1, -1};  // written once to wake every wait
     int port_ = 0;
-    std::atomic<std::size_t> connections_{0};
     std::thread thread_;
 };
 

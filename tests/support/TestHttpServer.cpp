@@ -29,11 +29,8 @@ TestHttpServer::~TestHttpServer() {
 }
 
 void TestHttpServer::Start(int port) {
-    if (port == 0) {
-        port_ = server_.bind_to_any_port("127.0.0.1");
-    } else if (server_.bind_to_port("127.0.0.1", port)) {
-        port_ = port;
-    }
+    port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1")
+                      : (server_.bind_to_port("127.0.0.1", port) ? port : -1);
     if (port_ <= 0) {
         throw std::runtime_error("test server cannot bind to 127.0.0.1");
     }
@@ -45,20 +42,6 @@ void TestHttpServer::Start(int port) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-}
-
-std::string TestHttpServer::Url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
-}
-
-std::size_t TestHttpServer::ConnectionCount() const {
-    std::lock_guard lock(mutex_);
-    return remotePorts_.size();
-}
-
-std::size_t TestHttpServer::RequestCount() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
 }
 
 }  // namespace zephyrate::test

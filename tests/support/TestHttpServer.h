@@ -3,14 +3,14 @@
 // object goes away (stopped and joined). Counts the TCP connections it served.
 #pragma once
 
+#include <httplib.h>
+
 #include <cstddef>
 #include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
 #include <thread>
-
-#include <httplib.h>
 
 namespace zephyrate::test {
 
@@ -29,11 +29,19 @@ class TestHttpServer {
 
     int Port() const { return port_; }
     // "http://127.0.0.1:port" + path (path starts with '/').
-    std::string Url(std::string_view path) const;
+    std::string Url(std::string_view path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+    }
 
     // Distinct client connections (by remote port) and requests answered so far.
-    std::size_t ConnectionCount() const;
-    std::size_t RequestCount() const;
+    std::size_t ConnectionCount() const {
+        std::lock_guard lock(mutex_);
+        return remotePorts_.size();
+    }
+    std::size_t RequestCount() const {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
 
   private:
     httplib::Server server_;

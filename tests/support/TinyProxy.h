@@ -4,6 +4,7 @@
 #pragma once
 
 #include <sys/types.h>
+
 #include <string>
 
 #include "tests/support/TempFolder.h"
@@ -12,26 +13,22 @@ namespace zephyrate::test {
 
 class TinyProxy {
   public:
-    TinyProxy() : TinyProxy("", "") {}
     // With a user, the proxy demands that Basic login (status 407 without it).
-    TinyProxy(std::string user, std::string password);
-    ~TinyProxy();
+    explicit TinyProxy(const std::string& user = "", const std::string& password = "");
+    ~TinyProxy() { Stop(); }
     TinyProxy(const TinyProxy&) = delete;
     TinyProxy& operator=(const TinyProxy&) = delete;
 
-    int Port() const { return port_; }
     // "127.0.0.1:port", as a proxy text.
     std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
     // Its log so far; each proxied request shows as "Request (...): GET http://...".
-    std::string Log() const;
+    std::string Log() const { return TempFolder::ReadFile(folder_ / "tinyproxy.log"); }
 
   private:
-    bool Launch(int port);
+    bool Launch(int port, const std::string& login);
     void Stop();
 
     TempFolder folder_;
-    std::string user_;
-    std::string password_;
     pid_t pid_ = -1;
     int port_ = 0;
 };

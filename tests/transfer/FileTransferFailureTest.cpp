@@ -1,6 +1,8 @@
 // How the transfer step fails: the outcome code, the status text, what the row shows and
 // what is left on the device, for servers that refuse, lie or break off, a device that
-// refuses, and a user who cancels.
+// refuses, a user who cancels, and names from an index, which are not to be trusted:
+// nothing is written outside the device folder, and a name the file system cannot hold
+// fails only its own entry.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -9,15 +11,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/InternetError.h"
-#include "platform/WideText.h"
 #include "tests/support/RawHttpServer.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/transfer/TransferFixture.h"
-#include "transfer/FileTransfer.h"
 
 namespace zephyrate::test {
 namespace {
@@ -26,12 +28,12 @@ using Clock = std::chrono::steady_clock;
 
 // A port on which nothing listens (it was free a moment ago).
 int ClosedPort() {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    bind(probe, reinterpret_cast<sockaddr*>(&address), length);
     getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
     close(probe);
     return ntohs(address.sin_port);
@@ -40,48 +42,58 @@ int ClosedPort() {
 class FileTransferFailureTest : public TransferFixture {
   protected:
     FileTransferFailureTest() {
-        server_.Server().Get("/a.txt", [](const httplib::Request&, httplib::Response& res) {
-            res.set_header("Last-Modified", HttpDate(kStamp));
-            res.set_content("text", "text/plain");
-        });
-        server_.Server().Get("/slow", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_header("Last-Modified", HttpDate(kStamp));
-            res.set_content_provider(
-                kSlowSize, "application/octet-stream",
-                [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                    // The request lands before the rest of the body is sent, so the step
-                    // cannot finish without seeing it.
-                    const std::string piece(kSlowSize / 4, 's');
-                    if (!sink.write(piece.data(), piece.size())) {
-                        return false;
-                    }
-                    if (offset == 0 && cancelAll_) {
-                        console_.Control().SetCancelAll();
-                    } else if (offset == 0) {
-                        console_.Control().SetCancelThisJob();
-                    }
-                    return true;
-                });
+        server_.Server().Get(R"(/.*)", [](const httplib::Request& req, httplib::Response& res) {
+            if (req.path == "/missing.txt") {
+                res.status = 404;
+                return;
+            }
+            res.set_header("Last-Modified", HttpDateOf(kStamp));
+            res.set_content(req.path == "/big" ? Bytes(kBigSize) : "payload",
+                            "application/octet-stream");
         });
         server_.Start();
         Job().ServerFolderAddress = FolderAddress(server_.Port());
     }
 
+    // Runs the step for a new entry with a row; the entry keeps the outcome too.
     int StepFor(FileEntry& entry, std::string_view name) {
         entry.SetFile(name);
         entry.Row = console_.Jobs().AddFileRow(entry, "Provider");
-        return FileTransferStep(console_, entry, session_, false);
+        const int outcome = Step(entry);
+        EXPECT_EQ(entry.Result, outcome);
+        return outcome;
     }
 
-    static constexpr std::size_t kSlowSize = 1024 * 1024;
-    bool cancelAll_ = false;
+    // The name goes to the device as given; the body comes from one fixed address, so
+    // that only the device side is under test.
+    FileEntry Entry(std::string_view name) {
+        FileEntry entry;
+        entry.Name = name;
+        entry.Url = server_.Url("/payload");
+        entry.UrlIsAbsolute = true;
+        return entry;
+    }
+
+    // Every file and folder of the temporary folder outside the device folder, with its
+    // contents, for checking that nothing changed there.
+    std::map<std::string, std::string> AroundTheDevice() {
+        std::map<std::string, std::string> files;
+        for (const auto& item : std::filesystem::recursive_directory_iterator(temp_.Path())) {
+            const std::string relative = item.path().lexically_relative(temp_.Path()).string();
+            if (!relative.starts_with("device")) {
+                files[relative] = item.is_regular_file() ? Read(item.path()) : "<folder>";
+            }
+        }
+        return files;
+    }
+
+    static constexpr std::size_t kBigSize = 1024 * 1024;
     TestHttpServer& server_ = Keep<TestHttpServer>();
 };
 
 TEST_F(FileTransferFailureTest, ServerRefusalsEndTheEntryWithTheirText) {
     FileEntry missing;
     EXPECT_EQ(StepFor(missing, "missing.txt"), 2);
-    EXPECT_EQ(missing.Result, 2);
     EXPECT_EQ(missing.HttpStatus, 404u);
     EXPECT_EQ(missing.StatusText, "HTTP ERROR CODE: 404");
     EXPECT_EQ(surface_.EventsOf("row-changed"), std::vector<std::string>{"0|Connecting|2"});
@@ -90,7 +102,6 @@ TEST_F(FileTransferFailureTest, ServerRefusalsEndTheEntryWithTheirText) {
     Job().ServerFolderAddress = FolderAddress(port);
     FileEntry refused;
     EXPECT_EQ(StepFor(refused, "a.txt"), 2);
-    EXPECT_EQ(refused.Result, 2);
     EXPECT_EQ(
         refused.StatusText.rfind("Failed to connect to 127.0.0.1 port " + std::to_string(port), 0),
         0u)
@@ -100,52 +111,106 @@ TEST_F(FileTransferFailureTest, ServerRefusalsEndTheEntryWithTheirText) {
     EXPECT_TRUE(Job().PresentObjects.empty());
 }
 
-TEST_F(FileTransferFailureTest, DestinationInTheSystemFolderIsRefusedBeforeAnyRequest) {
-    for (const auto& [root, folder] : std::vector<std::pair<std::string, std::string>>{
-             {"\\Windows\\Data", "news"}, {"", "WINDOWS"}, {"/windows", ""}}) {
-        Job().DeviceRoot = root;
-        Job().CeFolder = folder;
-        FileEntry entry;
-        EXPECT_EQ(StepFor(entry, "a.txt"), 2) << root << " " << folder;
-        EXPECT_EQ(entry.Result, 2);
-        EXPECT_EQ(entry.StatusText,
-                  "Invalid synchronisation object. Please contact support@kestrelwynd.example");
-    }
+TEST_F(FileTransferFailureTest, DeviceSideRefusalsFailTheEntry) {
+    // The system folder is refused before any request, and the row stays as it was.
+    Job().DeviceRoot = "\\Windows\\Data";
+    FileEntry system;
+    EXPECT_EQ(StepFor(system, "a.txt"), 2);
+    EXPECT_EQ(system.StatusText,
+              "Invalid synchronisation object. Please contact support@kestrelwynd.example");
     EXPECT_TRUE(surface_.EventsOf("row-changed").empty());
     EXPECT_EQ(server_.RequestCount(), 0u);
     EXPECT_TRUE(std::filesystem::is_empty(root_));
-}
 
-TEST_F(FileTransferFailureTest, DeviceThatCannotTakeTheFileFailsTheEntry) {
     // A file where the destination folder belongs: the folder cannot be made.
+    Job().DeviceRoot = "\\Zephyrate";
     temp_.WriteFile("device/Zephyrate/news", "in the way");
-    FileEntry entry;
-    EXPECT_EQ(StepFor(entry, "a.txt"), 2);
-    EXPECT_EQ(entry.Result, 2);
-    EXPECT_EQ(entry.StatusText, "Error: writing file data to device");
+    FileEntry blocked;
+    EXPECT_EQ(StepFor(blocked, "a.txt"), 2);
+    EXPECT_EQ(blocked.StatusText, "Error: writing file data to device");
     EXPECT_EQ(Read(OnDevice("Zephyrate/news")), "in the way");
     EXPECT_TRUE(Job().PresentObjects.empty());
-    EXPECT_EQ(surface_.EventsOf("row-changed").back(), "0|Downloading to device|2");
+    EXPECT_EQ(surface_.EventsOf("row-changed").back(), "1|Downloading to device|2");
 }
 
 TEST_F(FileTransferFailureTest, CancelDuringTheDownloadLeavesAPartialFile) {
-    FileEntry skipped;
-    EXPECT_EQ(StepFor(skipped, "slow"), 1);
-    EXPECT_EQ(skipped.Result, 1);
-    EXPECT_EQ(skipped.StatusText, "Error: writing file data to device");
-    const auto partial = std::filesystem::file_size(OnDevice("Zephyrate/news/slow"));
-    EXPECT_GT(partial, 0u);
-    EXPECT_LT(partial, kSlowSize);
-    EXPECT_NE(ModifiedAt(OnDevice("Zephyrate/news/slow")), kStamp);
+    // The button is pressed while the first report is on the screen. The partial copy is
+    // not current, so the second run downloads it again, this time cancelling all.
+    for (const int code : {1, -1}) {
+        surface_.OnEvent([this, code](const std::string& event) {
+            if (event.starts_with("status:Retrieving")) {
+                code == 1 ? console_.Control().SetCancelThisJob()
+                          : console_.Control().SetCancelAll();
+            }
+        });
+        FileEntry entry;
+        EXPECT_EQ(StepFor(entry, "big"), code);
+        EXPECT_EQ(entry.StatusText, "Error: writing file data to device");
+        const auto partial = std::filesystem::file_size(OnDevice("Zephyrate/news/big"));
+        EXPECT_GT(partial, 0u);
+        EXPECT_LT(partial, kBigSize);
+        EXPECT_NE(ModifiedAt(OnDevice("Zephyrate/news/big")), kStamp);
+        EXPECT_EQ(surface_.ProgressPosition(), 0u);
+    }
+    surface_.OnEvent({});
     EXPECT_TRUE(Job().PresentObjects.empty());
+}
 
-    // The partial copy is not current: the next run downloads it, this time cancelling all.
-    cancelAll_ = true;
-    FileEntry cancelled;
-    EXPECT_EQ(StepFor(cancelled, "slow"), -1);
-    EXPECT_EQ(cancelled.Result, -1);
-    EXPECT_EQ(cancelled.StatusText, "Error: writing file data to device");
-    EXPECT_EQ(surface_.ProgressPosition(), 0u);
+TEST_F(FileTransferFailureTest, NamesNeverReachOutsideTheDeviceFolder) {
+    const auto before = AroundTheDevice();
+    // Absolute parts and mixed separators stay below the destination. A doubled separator
+    // may keep the device from making the folder; then the entry fails instead.
+    for (const auto& [name, landed] : std::vector<std::pair<std::string, std::string>>{
+             {"/etc/evil.txt", "Zephyrate/news/etc/evil.txt"},
+             {"\\\\server\\share\\x.txt", "Zephyrate/news/server/share/x.txt"},
+             {"a\\b/c.txt", "Zephyrate/news/a/b/c.txt"},
+             {"C:\\d.txt", "Zephyrate/news/C:/d.txt"}}) {
+        FileEntry entry = Entry(name);
+        if (Step(entry) == 0) {
+            EXPECT_EQ(Read(OnDevice(landed)), "payload") << name;
+        } else {
+            EXPECT_EQ(entry.StatusText, "Error: writing file data to device") << name;
+        }
+    }
+    // Parent steps, in the name or in the root and folder, fail the entry.
+    for (const char* name : {"../escape.txt", "a\\..\\..\\..\\outside/new.txt", ".."}) {
+        FileEntry entry = Entry(name);
+        EXPECT_EQ(Step(entry), 2) << name;
+    }
+    for (const auto& [root, folder] : std::vector<std::pair<std::string, std::string>>{
+             {"\\Zephyrate", ".."}, {"\\..", "news"}, {"\\Zephyrate", "..\\..\\outside"}}) {
+        Job().DeviceRoot = root;
+        Job().CeFolder = folder;
+        FileEntry entry = Entry("a.txt");
+        EXPECT_EQ(Step(entry), 2) << root << " " << folder;
+        EXPECT_EQ(entry.StatusText, "Error: writing file data to device");
+    }
+    EXPECT_EQ(AroundTheDevice(), before);
+}
+
+TEST_F(FileTransferFailureTest, ANameTooLongOrEmptyFailsOnlyItsOwnEntry) {
+    FileEntry longest = Entry(std::string(255, 'n'));
+    EXPECT_EQ(Step(longest), 0) << longest.StatusText;
+    for (const std::string& name : {std::string(256, 'n'), std::string(300, 'd') + "/a.txt"}) {
+        FileEntry tooLong = Entry(name);
+        EXPECT_EQ(Step(tooLong), 2);
+        EXPECT_EQ(tooLong.StatusText, "Error: writing file data to device");
+    }
+
+    // "Url: http://host/" names no file, so there is no device copy to keep; not even a
+    // favorite that happens to match the server's length and stamp makes it current.
+    FileEntry nameless;
+    nameless.SetUrl(server_.Url("/"));
+    nameless.AddFavorite("Front");
+    ASSERT_EQ(nameless.Name, "");
+    SetModified(temp_.WriteFile("device/windows/favorites/news/Front.url", "7 bytes"), kStamp);
+    EXPECT_EQ(Step(nameless), 2);
+    EXPECT_EQ(nameless.StatusText, "Error: writing file data to device");
+
+    FileEntry next = Entry("next.txt");
+    EXPECT_EQ(Step(next), 0);
+    EXPECT_EQ(Read(OnDevice("Zephyrate/news/next.txt")), "payload");
+    EXPECT_EQ(Job().PresentObjects.size(), 2u) << "only the two good entries are present";
 }
 
 // Bodies that break off raise the internet layer's error to the caller, without leaving
@@ -153,7 +218,7 @@ TEST_F(FileTransferFailureTest, CancelDuringTheDownloadLeavesAPartialFile) {
 using BrokenBodyTest = TransferFixture;
 
 TEST_F(BrokenBodyTest, NeverHangsAndReleasesTheDeviceFile) {
-    const std::string head = "HTTP/1.1 200 OK\r\nLast-Modified: " + HttpDate(kStamp) +
+    const std::string head = "HTTP/1.1 200 OK\r\nLast-Modified: " + HttpDateOf(kStamp) +
                              "\r\nContent-Length: 100000\r\n\r\n";
     RawHttpServer shortBody([&](RawHttpServer::Connection& c) {
         c.ReadRequest();
@@ -173,24 +238,17 @@ TEST_F(BrokenBodyTest, NeverHangsAndReleasesTheDeviceFile) {
 
     for (RawHttpServer* server : {&shortBody, &reset}) {
         Job().ServerFolderAddress = FolderAddress(server->Port());
-        FileEntry entry;
-        entry.SetFile("broken");
+        FileEntry entry = Named("broken");
         const auto start = Clock::now();
-        EXPECT_THROW(FileTransferStep(console_, entry, session_, false), InternetError);
+        EXPECT_THROW(Step(entry), InternetError);
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
-        // Opening it exclusively succeeds only when the step closed its handle.
-        const std::u16string path = Utf8ToUtf16("\\Zephyrate\\news\\broken");
-        const DeviceHandle file =
-            device_.CeCreateFile(path.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
-        EXPECT_NE(file, INVALID_HANDLE_VALUE) << "the device file was left open";
-        device_.CeCloseHandle(file);
+        EXPECT_TRUE(DeviceFileIsFree("\\Zephyrate\\news\\broken"));
         EXPECT_TRUE(Job().PresentObjects.empty());
     }
 
     Job().ServerFolderAddress = FolderAddress(longBody.Port());
-    FileEntry entry;
-    entry.SetFile("long");
-    EXPECT_EQ(FileTransferStep(console_, entry, session_, false), 0);
+    FileEntry entry = Named("long");
+    EXPECT_EQ(Step(entry), 0);
     EXPECT_EQ(Read(OnDevice("Zephyrate/news/long")), std::string(100000, 'y'));
 }
 

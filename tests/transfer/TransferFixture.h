@@ -12,7 +12,6 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,10 +21,12 @@
 #include "engine/Console.h"
 #include "engine/FileEntry.h"
 #include "platform/FolderDevice.h"
-#include "platform/HttpDate.h"
 #include "platform/InternetSession.h"
+#include "platform/WideText.h"
+#include "tests/support/FolderServer.h"
 #include "tests/support/RecordingSurface.h"
 #include "tests/support/TempFolder.h"
+#include "transfer/FileTransfer.h"
 
 namespace zephyrate::test {
 
@@ -53,6 +54,16 @@ class TransferFixture : public ::testing::Test {
 
     JobValues& Job() { return console_.Job(); }
 
+    // A fresh entry for a file of the index, as the driver builds one per run.
+    static FileEntry Named(std::string_view name) {
+        FileEntry entry;
+        entry.SetFile(name);
+        return entry;
+    }
+    int Step(FileEntry& entry, bool force = false) {
+        return FileTransferStep(console_, entry, session_, force);
+    }
+
     template <typename Server, typename... Args>
     Server& Keep(Args&&... args) {
         auto server = std::make_shared<Server>(std::forward<Args>(args)...);
@@ -68,6 +79,14 @@ class TransferFixture : public ::testing::Test {
     // A file of the device folder, named with '/' relative to it.
     std::filesystem::path OnDevice(std::string_view relative) const { return root_ / relative; }
 
+    // True when no handle holds the device file: only then can it be opened exclusively.
+    bool DeviceFileIsFree(std::string_view path) {
+        const std::u16string wide = Utf8ToUtf16(path);
+        const DeviceHandle file =
+            device_.CeCreateFile(wide.c_str(), GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+        return file != INVALID_HANDLE_VALUE && device_.CeCloseHandle(file);
+    }
+
     static std::string Read(const std::filesystem::path& file) {
         return TempFolder::ReadFile(file);
     }
@@ -82,42 +101,13 @@ class TransferFixture : public ::testing::Test {
         ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
     }
 
-    static void MakeReadOnly(const std::filesystem::path& path) {
-        std::filesystem::permissions(path,
-                                     std::filesystem::perms::owner_write |
-                                         std::filesystem::perms::group_write |
-                                         std::filesystem::perms::others_write,
-                                     std::filesystem::perm_options::remove);
-    }
-
-    static std::string HttpDate(std::time_t seconds) {
-        std::tm parts{};
-        gmtime_r(&seconds, &parts);
-        SYSTEMTIME time;
-        time.wYear = static_cast<std::uint16_t>(parts.tm_year + 1900);
-        time.wMonth = static_cast<std::uint16_t>(parts.tm_mon + 1);
-        time.wDay = static_cast<std::uint16_t>(parts.tm_mday);
-        time.wHour = static_cast<std::uint16_t>(parts.tm_hour);
-        time.wMinute = static_cast<std::uint16_t>(parts.tm_min);
-        time.wSecond = static_cast<std::uint16_t>(parts.tm_sec);
-        return FormatHttpDate(time);
-    }
-
-    // Every file below a folder with its contents, for checking that nothing changed.
-    static std::map<std::string, std::string> Snapshot(const std::filesystem::path& folder) {
-        std::map<std::string, std::string> files;
-        for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
-            const std::string relative = item.path().lexically_relative(folder).string();
-            files[relative] = item.is_regular_file() ? Read(item.path()) : "<folder>";
-        }
-        return files;
-    }
+    static void MakeReadOnly(const std::filesystem::path& file) { chmod(file.c_str(), 0444); }
 
     static std::string Bytes(std::size_t count, unsigned seed = 1) {
         std::string bytes(count, '\0');
-        for (std::size_t i = 0; i < count; ++i) {
+        for (char& byte : bytes) {
             seed = seed * 1103515245u + 12345u;
-            bytes[i] = static_cast<char>(seed >> 16);
+            byte = static_cast<char>(seed >> 16);
         }
         return bytes;
     }
