@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/Console.h"
-#include "engine/ConsoleSurface.h"
 #include "engine/FileEntry.h"
+#include "engine/NullSurface.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetError.h"
 #include "platform/InternetSession.h"
@@ -22,24 +22,6 @@
 namespace {
 
 using namespace zephyrate;
-
-// The cheapest surface: what a run shows is not what this measures.
-class NullSurface final : public ConsoleSurface {
-  public:
-    void SetStatusText(std::string_view) override {}
-    void SetDetailLine(int, std::string_view) override {}
-    void SetLogo(std::int64_t) override {}
-    void SetProviderLink(std::string_view) override {}
-    bool IsForceChecked() override { return false; }
-    void SetProgressRange(std::uint32_t) override {}
-    void SetProgressPosition(std::uint32_t) override {}
-    void SetThroughputText(std::string_view) override {}
-    void SetRunningMode(bool) override {}
-    Answer MessageBox(std::string_view, std::string_view, Buttons) override { return Answer::Ok; }
-    void JobRowAdded(int, std::string_view, std::string_view, int) override {}
-    void JobRowChanged(int, std::string_view, int) override {}
-    void JobRowsCleared() override {}
-};
 
 bool Connect(DeviceRemote& device) {
     RAPIINIT init;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/NullSurface.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
 #include "tests/support/RecordingSurface.h"
@@ -183,29 +184,11 @@ TEST_F(ConsoleTest, ProgressPassesCancelRequestsOnAndResetsTheBar) {
     EXPECT_EQ(surface_.EventsOf("mode"), Events({"idle"}));
 }
 
-// Takes the texts and drops them, as a painting surface would between two frames.
-class DiscardingSurface final : public ConsoleSurface {
-  public:
-    void SetStatusText(std::string_view) override {}
-    void SetDetailLine(int, std::string_view) override {}
-    void SetLogo(std::int64_t) override {}
-    void SetProviderLink(std::string_view) override {}
-    bool IsForceChecked() override { return false; }
-    void SetProgressRange(std::uint32_t) override {}
-    void SetProgressPosition(std::uint32_t) override {}
-    void SetThroughputText(std::string_view) override {}
-    void SetRunningMode(bool) override {}
-    Answer MessageBox(std::string_view, std::string_view, Buttons) override { return Answer::Ok; }
-    void JobRowAdded(int, std::string_view, std::string_view, int) override {}
-    void JobRowChanged(int, std::string_view, int) override {}
-    void JobRowsCleared() override {}
-};
-
 TEST_F(ConsoleTest, ProgressAllocatesNothingOnceItsBuffersFit) {
 #ifdef __SANITIZE_ADDRESS__
     ASSERT_NE(hooked, 0);
 #endif
-    DiscardingSurface surface;
+    NullSurface surface;
     Console console(surface, session_, device_, [this] { return now_ += 3; });
     const std::string name(300, 'n');  // longer than any short-string buffer
     // The first report grows the buffers to the longest texts of this name.
