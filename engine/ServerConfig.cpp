@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/AsciiText.h"
 #include "platform/HttpFile.h"
 
 namespace zephyrate {
@@ -9,16 +10,6 @@ namespace zephyrate {
 namespace {
 
 constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string Folded(std::string_view text) {
-    std::string folded(text);
-    std::transform(folded.begin(), folded.end(), folded.begin(), AsciiLower);
-    return folded;
-}
 
 std::string_view Trimmed(std::string_view item) {
     std::size_t first = item.find_first_not_of(kWhiteSpace);
@@ -75,7 +66,7 @@ bool ServerConfig::LoadText(std::string_view body) {
     // The added line feed comes after comment removal so that a comment on an
     // unterminated last line still ends at a line feed.
     text_ += kLineTerminator;
-    folded_ = Folded(text_);
+    folded_ = AsciiLowered(text_);
     return true;
 }
 
@@ -84,7 +75,7 @@ std::ptrdiff_t ServerConfig::FindValue(std::string_view key, std::ptrdiff_t star
     if (start < 0 || static_cast<std::size_t>(start) > folded_.size()) {
         return -1;
     }
-    const std::size_t at = folded_.find(Folded(key), static_cast<std::size_t>(start));
+    const std::size_t at = folded_.find(AsciiLowered(key), static_cast<std::size_t>(start));
     if (at == std::string::npos) {
         return -1;
     }
@@ -131,7 +122,7 @@ std::vector<std::string> ServerConfig::SplitList(std::string_view value) {
 bool ServerConfig::HasValidHeader() const {
     std::string header;
     FindValue("Header:", 0, header);
-    return Folded(header) == "zephyrate v1.0";
+    return AsciiLowered(header) == "zephyrate v1.0";
 }
 
 std::string ServerConfig::DestinationFolder() const {
@@ -170,7 +161,7 @@ std::vector<FileEntry> ServerConfig::Entries() const {
                 entry.SetFile(items.front());
             }
             for (std::size_t i = 1; i < items.size(); ++i) {
-                const std::string lowered = Folded(items[i]);
+                const std::string lowered = AsciiLowered(items[i]);
                 if (lowered.starts_with("link:")) {
                     entry.AddFavorite(std::string_view(items[i]).substr(5));
                 } else if (lowered.starts_with("exe:")) {

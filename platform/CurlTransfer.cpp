@@ -4,6 +4,7 @@
 #include <charconv>
 #include <new>
 
+#include "platform/AsciiText.h"
 #include "platform/InternetError.h"
 #include "platform/WinTypes.h"
 
@@ -18,13 +19,6 @@ constexpr long kAnyAuth = static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST);
 // by about a third (measured on 127.0.0.1). The write callback still gets 16 KiB pieces.
 constexpr long kReceiveBuffer = 512 * 1024;
 constexpr std::chrono::milliseconds kDrainPatience{1000};
-
-bool SameName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        return lower(x) == lower(y);
-    });
-}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
@@ -192,7 +186,7 @@ void CurlTransfer::Send() {
 
 std::optional<std::string_view> CurlTransfer::FindHeader(std::string_view name) const {
     for (const Header& header : final_.headers) {
-        if (SameName(header.name, name)) {
+        if (EqualIgnoringAsciiCase(header.name, name)) {
             return std::string_view(header.value);
         }
     }
@@ -370,7 +364,8 @@ void CurlTransfer::OnHeaderLine(std::string_view line) {
         if (block_.status != 0 &&
             FinalAtBlankLine(block_.status, std::any_of(block_.headers.begin(),
                                                         block_.headers.end(), [](const Header& h) {
-                                                            return SameName(h.name, "Location");
+                                                            return EqualIgnoringAsciiCase(
+                                                                h.name, "Location");
                                                         }))) {
             MakeFinal();
         }

@@ -12,6 +12,7 @@
 #include <climits>
 #include <memory>
 
+#include "platform/AsciiText.h"
 #include "platform/DeviceErrors.h"
 #include "platform/WideText.h"
 
@@ -38,12 +39,6 @@ bool IsDotName(std::string_view name) {
 bool IsAscii(std::string_view name) {
     return std::all_of(name.begin(), name.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-bool AsciiEqualIgnoringCase(std::string_view a, std::string_view b) {
-    const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return upper(x) == upper(y); });
 }
 
 // Opens a folder descriptor for reading its entries. "." below an O_PATH descriptor is the
@@ -232,7 +227,7 @@ std::uint32_t DevicePathResolver::Find(int folder, const std::string& wanted, En
         }
         // Large folders are scanned for every new name; keep the common all-ASCII case
         // free of conversions. A non-ASCII name may still fold to ASCII ("\u017F" is "S").
-        const bool same = wantedIsAscii && IsAscii(name) ? AsciiEqualIgnoringCase(name, wanted)
+        const bool same = wantedIsAscii && IsAscii(name) ? EqualIgnoringAsciiCase(name, wanted)
                                                          : Fold(name) == key;
         if (same) {
             best = name;

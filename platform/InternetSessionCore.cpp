@@ -1,8 +1,9 @@
 #include "platform/InternetSessionCore.h"
 
-#include <cctype>
 #include <memory>
 #include <new>
+
+#include "platform/AsciiText.h"
 
 namespace zephyrate {
 
@@ -113,12 +114,8 @@ std::string InternetSessionCore::OriginOf(const std::string& url) {
         curl_free(text);
         return value;
     };
-    std::string origin = part(CURLUPART_SCHEME, 0) + "://" + part(CURLUPART_HOST, 0) + ":" +
-                         part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
-    for (char& c : origin) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return origin;
+    return AsciiLowered(part(CURLUPART_SCHEME, 0) + "://" + part(CURLUPART_HOST, 0) + ":" +
+                        part(CURLUPART_PORT, CURLU_DEFAULT_PORT));
 }
 
 }  // namespace zephyrate

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/AsciiText.h"
 #include "platform/WideText.h"
 
 namespace zephyrate {
@@ -10,16 +11,6 @@ namespace zephyrate {
 namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return AsciiLower(x) == AsciiLower(y);
-           });
-}
 
 // "Software\Kestrelwynd\Zephyrate\" and "...\Zephyrate" name the same key.
 std::string_view TrimKey(std::string_view key) {
@@ -30,7 +21,7 @@ std::string_view TrimKey(std::string_view key) {
 }
 
 bool SameKey(std::string_view a, std::string_view b) {
-    return EqualsIgnoringCase(TrimKey(a), TrimKey(b));
+    return EqualIgnoringAsciiCase(TrimKey(a), TrimKey(b));
 }
 
 // The registry editor exports UTF-16LE with a byte-order mark; everything else is UTF-8.
@@ -181,7 +172,7 @@ RegistryDocument RegistryDocument::Parse(std::string_view bytes) {
                 continue;  // unterminated or with junk after the closing quote
             }
             kept.value = RegistryValue::Text(std::move(value));
-        } else if (data.size() > 6 && EqualsIgnoringCase(data.substr(0, 6), "dword:")) {
+        } else if (data.size() > 6 && EqualIgnoringAsciiCase(data.substr(0, 6), "dword:")) {
             std::uint32_t number = 0;
             if (!ParseDword(data.substr(6), number)) {
                 continue;
@@ -207,7 +198,7 @@ std::optional<RegistryValue> RegistryDocument::Find(std::string_view key,
     // The editor applies lines in order, so the last occurrence of a value counts.
     for (auto it = lines_.rbegin(); it != lines_.rend(); ++it) {
         if (it->kind == Kind::Value && SameKey(it->key, key) &&
-            EqualsIgnoringCase(it->name, name)) {
+            EqualIgnoringAsciiCase(it->name, name)) {
             return it->value;
         }
     }
@@ -234,7 +225,7 @@ void RegistryDocument::Set(std::string_view key, std::string_view name,
 
     for (auto it = lines_.rbegin(); it != lines_.rend(); ++it) {
         if (it->kind == Kind::Value && SameKey(it->key, key) &&
-            EqualsIgnoringCase(it->name, name)) {
+            EqualIgnoringAsciiCase(it->name, name)) {
             line.key = it->key;
             *it = std::move(line);
             return;

@@ -11,29 +11,14 @@
 #include <optional>
 #include <utility>
 
+#include "platform/ScopedFd.h"
+
 namespace zephyrate {
 
 namespace {
 
 // A settings file is a few hundred bytes; anything past this is not ours to parse.
 constexpr std::size_t kMaxFileSize = 4 * 1024 * 1024;
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
 
 std::string ParentOf(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
@@ -61,7 +46,7 @@ bool MakeFolders(const std::string& folder) {
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return std::nullopt;
@@ -136,7 +121,7 @@ bool RegistryFile::Write(std::string_view key, std::string_view name, const Regi
     }
     // The lock sits on the folder, not the file: the file itself is replaced by rename,
     // so a lock on its inode would not exclude a writer that opened the new one.
-    FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ScopedFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folderFd.Valid()) {
         return false;
     }
@@ -151,7 +136,7 @@ bool RegistryFile::Write(std::string_view key, std::string_view name, const Regi
     const std::string text = document.Serialize();
 
     std::string temporary = folder + "/." + NameOf(path_) + ".XXXXXX";
-    FileDescriptor out(::mkostemp(temporary.data(), O_CLOEXEC));  // mode 0600
+    ScopedFd out(::mkostemp(temporary.data(), O_CLOEXEC));  // mode 0600
     if (!out.Valid()) {
         return false;
     }
