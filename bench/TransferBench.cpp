@@ -17,6 +17,7 @@
 #include "platform/FolderDevice.h"
 #include "platform/InternetError.h"
 #include "platform/InternetSession.h"
+#include "settings/SettingsStore.h"
 #include "transfer/FileTransfer.h"
 
 namespace {
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
     InternetSession session;
     session.SetProxy(INTERNET_OPEN_TYPE_DIRECT, "");
     NullSurface surface;
-    Console console(surface, session, device);
+    SettingsStore settings(std::string(argv[1]) + "/../bench-settings.reg");
+    Console console(surface, session, device, settings);
     console.Job().ServerFolderAddress = argv[2];
 
     std::size_t written = 0;

@@ -42,10 +42,11 @@ std::uint32_t Console::SystemTicks() {
 }
 
 Console::Console(ConsoleSurface& surface, InternetSession& session, DeviceRemote& device,
-                 TickSource ticks)
+                 SettingsStore& settings, TickSource ticks)
     : surface_(surface),
       session_(session),
       device_(device),
+      settings_(settings),
       ticks_(ticks ? std::move(ticks) : TickSource(&Console::SystemTicks)),
       jobs_(surface) {}
 

@@ -1,6 +1,6 @@
 // The core side of the console: what the engine's operations need of the window while a
 // run works (the surface, the stop requests, the job list, the job values, the internet
-// session and the device), and the operations that belong to the console itself:
+// session, the device and the settings), and the operations that belong to the console itself:
 // StopCheck and the progress report. The window and the terminal program each own one
 // and give it their surface; tests give it a recording surface and their own clock.
 //
@@ -22,6 +22,7 @@ namespace zephyrate {
 
 class DeviceRemote;
 class InternetSession;
+class SettingsStore;
 
 class Console {
   public:
@@ -30,7 +31,7 @@ class Console {
     static std::uint32_t SystemTicks();
 
     Console(ConsoleSurface& surface, InternetSession& session, DeviceRemote& device,
-            TickSource ticks = &Console::SystemTicks);
+            SettingsStore& settings, TickSource ticks = &Console::SystemTicks);
     virtual ~Console() = default;
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
@@ -41,6 +42,7 @@ class Console {
     JobValues& Job() { return job_; }
     InternetSession& Session() { return session_; }
     DeviceRemote& Device() { return device_; }
+    SettingsStore& Settings() { return settings_; }
 
     // 0 go on, -1 cancel all jobs, 1 cancel this job; takes up the request it reports.
     int StopCheck();
@@ -56,6 +58,7 @@ class Console {
     ConsoleSurface& surface_;
     InternetSession& session_;
     DeviceRemote& device_;
+    SettingsStore& settings_;
     TickSource ticks_;
     RunControl control_;
     JobList jobs_;

@@ -1,6 +1,7 @@
 // What the engine sets and reads in the console while it works: status line, detail
 // lines, logo, provider link, force check box, progress bar, throughput label, job-list
-// rows, running/idle mode and a message box. The window and the terminal program each
+// rows, running/idle mode, a message box, and the questions
+// the engine asks the user (the login). The window and the terminal program each
 // implement it; tests record it.
 //
 // Threads: the engine calls it from the worker thread. Frequent calls (status text,
@@ -10,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace zephyrate {
@@ -25,7 +27,7 @@ class ConsoleSurface {
     virtual void SetStatusText(std::string_view text) = 0;
     // line is 1 to 4: splash text, provider name, provider e-mail, provider web site.
     virtual void SetDetailLine(int line, std::string_view text) = 0;
-    // The job's logo picture; -1 stands for the program's own logo.
+    // The job's logo picture: a bitmap number; 131 is the program's own logo.
     virtual void SetLogo(std::int64_t bitmap) = 0;
     virtual void SetProviderLink(std::string_view address) = 0;
     virtual bool IsForceChecked() = 0;
@@ -34,6 +36,10 @@ class ConsoleSurface {
     virtual void SetThroughputText(std::string_view text) = 0;
     virtual void SetRunningMode(bool running) = 0;
     virtual Answer MessageBox(std::string_view text, std::string_view caption, Buttons buttons) = 0;
+
+    // The login question: reason 1 or 2 (LoginReasonText gives its message), userName and
+    // password come pre-filled. True (OK) with the typed values in them; false (Cancel).
+    virtual bool AskLogin(int reason, std::string& userName, std::string& password) = 0;
 
     // The job list's rows, mirrored: rows are only ever appended, changed or all removed.
     virtual void JobRowAdded(int row, std::string_view object, std::string_view status,

@@ -1,5 +1,6 @@
 // A console surface that shows nothing: for runs where nobody watches (benchmarks, and
-// tests that measure the engine rather than what it shows). Answers Ok, force unchecked.
+// tests that measure the engine rather than what it shows). Answers Ok, force unchecked,
+// cancels every question.
 #pragma once
 
 #include "engine/ConsoleSurface.h"
@@ -18,6 +19,7 @@ class NullSurface final : public ConsoleSurface {
     void SetThroughputText(std::string_view) override {}
     void SetRunningMode(bool) override {}
     Answer MessageBox(std::string_view, std::string_view, Buttons) override { return Answer::Ok; }
+    bool AskLogin(int, std::string&, std::string&) override { return false; }
     void JobRowAdded(int, std::string_view, std::string_view, int) override {}
     void JobRowChanged(int, std::string_view, int) override {}
     void JobRowsCleared() override {}

@@ -249,6 +249,13 @@ void RegistryDocument::Set(std::string_view key, std::string_view name,
     lines_.push_back(std::move(line));
 }
 
+void RegistryDocument::CreateKey(std::string_view key) {
+    if (!HasKey(key)) {
+        lines_.push_back({"", "", {}, {}, Kind::Other});
+        lines_.push_back({"[" + std::string(key) + "]", std::string(key), {}, {}, Kind::Section});
+    }
+}
+
 std::string RegistryDocument::Serialize() const {
     std::string out(kHeader);
     out += '\n';

@@ -42,6 +42,8 @@ class RegistryDocument {
     bool HasKey(std::string_view key) const;
     // The value, or nothing when the key or value is absent or of a form not understood.
     std::optional<RegistryValue> Find(std::string_view key, std::string_view name) const;
+    // Adds an empty section for the key unless it has one.
+    void CreateKey(std::string_view key);
     // Sets a value, adding the key section and the value line where missing.
     void Set(std::string_view key, std::string_view name, const RegistryValue& value);
 

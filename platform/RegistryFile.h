@@ -22,6 +22,11 @@ class RegistryFile {
 
     const std::string& Path() const { return path_; }
 
+    // Opens the key for reading and writing, as a registry key opened with all access:
+    // creates the folder, the file and the key's section when missing. The document as
+    // read, or nothing when the file or its folder may not be written, the path is not a
+    // file, or the key cannot be created; a damaged file gives what could be parsed.
+    std::optional<RegistryDocument> OpenKey(std::string_view key);
     // A missing, unreadable or damaged file reads as absent values.
     std::optional<RegistryValue> Read(std::string_view key, std::string_view name) const;
     // Creates the folder (mode 0700) and the file when missing. False when the file

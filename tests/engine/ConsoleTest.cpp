@@ -1,4 +1,5 @@
 #include "engine/Console.h"
+#include "settings/SettingsStore.h"
 
 #include <gtest/gtest.h>
 
@@ -63,12 +64,14 @@ class ConsoleTest : public ::testing::Test {
   protected:
     ConsoleTest()
         : device_(temp_.Path().string(), false),
-          console_(surface_, session_, device_, [this] { return now_.load(); }) {}
+          settings_((temp_.Path() / "settings.reg").string()),
+          console_(surface_, session_, device_, settings_, [this] { return now_.load(); }) {}
 
     TempFolder temp_;
     RecordingSurface surface_;
     InternetSession session_;
     FolderDevice device_;
+    SettingsStore settings_;
     std::atomic<std::uint32_t> now_{1000};
     Console console_;
 };
@@ -189,7 +192,7 @@ TEST_F(ConsoleTest, ProgressAllocatesNothingOnceItsBuffersFit) {
     ASSERT_NE(hooked, 0);
 #endif
     NullSurface surface;
-    Console console(surface, session_, device_, [this] { return now_ += 3; });
+    Console console(surface, session_, device_, settings_, [this] { return now_ += 3; });
     const std::string name(300, 'n');  // longer than any short-string buffer
     // The first report grows the buffers to the longest texts of this name.
     ASSERT_EQ(console.ReportProgress(0xFFFFFFFFu, 999999999999999, name), 0);

@@ -1,5 +1,6 @@
 #include "tests/support/RecordingSurface.h"
 
+#include <tuple>
 #include <utility>
 
 namespace zephyrate::test {
@@ -69,6 +70,70 @@ ConsoleSurface::Answer RecordingSurface::MessageBox(std::string_view text, std::
     Record("message:",
            std::string(caption) + "|" + std::string(text) + (retry ? "|retry-cancel" : "|ok"));
     return retry ? Answer::Cancel : Answer::Ok;
+}
+
+}  // namespace zephyrate::test
+
+namespace zephyrate::test {
+
+bool RecordingSurface::IsForceChecked() {
+    Record("force", "");
+    std::lock_guard guard(mutex_);
+    return force_;
+}
+
+void RecordingSurface::SetForce(bool checked) {
+    std::lock_guard guard(mutex_);
+    force_ = checked;
+}
+
+void RecordingSurface::QueueLogin(std::string userName, std::string password) {
+    std::lock_guard guard(mutex_);
+    logins_.emplace_back(std::move(userName), std::move(password));
+}
+
+bool RecordingSurface::AskLogin(int reason, std::string& userName, std::string& password) {
+    Record("login:", std::to_string(reason) + "|" + userName + "|" + password);
+    std::lock_guard guard(mutex_);
+    if (logins_.empty()) {
+        return false;
+    }
+    std::tie(userName, password) = std::move(logins_.front());
+    logins_.pop_front();
+    return true;
+}
+
+void RecordingSurface::JobRowAdded(int row, std::string_view object, std::string_view status,
+                                   int image) {
+    Record("row-added:", std::to_string(row) + "|" + std::string(object) + "|" +
+                             std::string(status) + "|" + std::to_string(image));
+    std::lock_guard guard(mutex_);
+    if (row == static_cast<int>(rows_.size())) {
+        rows_.push_back(std::string(object) + "|" + std::string(status) + "|" +
+                        std::to_string(image));
+    }
+}
+
+void RecordingSurface::JobRowChanged(int row, std::string_view status, int image) {
+    Record("row-changed:",
+           std::to_string(row) + "|" + std::string(status) + "|" + std::to_string(image));
+    std::lock_guard guard(mutex_);
+    if (row >= 0 && row < static_cast<int>(rows_.size())) {
+        std::string& text = rows_[static_cast<std::size_t>(row)];
+        text = text.substr(0, text.find('|')) + "|" + std::string(status) + "|" +
+               std::to_string(image);
+    }
+}
+
+void RecordingSurface::JobRowsCleared() {
+    Record("rows-cleared", "");
+    std::lock_guard guard(mutex_);
+    rows_.clear();
+}
+
+std::vector<std::string> RecordingSurface::Rows() const {
+    std::lock_guard guard(mutex_);
+    return rows_;
 }
 
 }  // namespace zephyrate::test

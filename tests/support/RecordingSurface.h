@@ -3,17 +3,21 @@
 //   "range:UPPER"  "position:POS"  "throughput:TEXT"  "mode:running" / "mode:idle"
 //   "message:CAPTION|TEXT|ok" or "...|retry-cancel"
 //   "row-added:ROW|OBJECT|STATUS|IMAGE"  "row-changed:ROW|STATUS|IMAGE"  "rows-cleared"
-// The force box reads unchecked; a message box is answered Ok, or Cancel when it offers
-// retry, so that no retry loop hangs.
+//   "login:REASON|USER|PASSWORD" (the pre-filled values)
+// The force box reads as SetForce left it (unchecked); a message box is answered Ok, or
+// Cancel when it offers retry, so that no retry loop hangs; a login question takes the
+// next queued answer, or Cancel when none is left.
 // Threads: every member may be called from any thread; one mutex guards the record. The
 // event callback runs on the calling thread, outside the lock, after the event is recorded.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/ConsoleSurface.h"
@@ -42,7 +46,8 @@ class RecordingSurface : public ConsoleSurface {
     }
     void SetLogo(std::int64_t bitmap) override { Record("logo:", std::to_string(bitmap)); }
     void SetProviderLink(std::string_view address) override { Record("link:", address); }
-    bool IsForceChecked() override { return Record("force", ""), false; }
+    bool IsForceChecked() override;
+    void SetForce(bool checked);
     void SetProgressRange(std::uint32_t upper) override { Record("range:", std::to_string(upper)); }
     void SetProgressPosition(std::uint32_t position) override {
         Record("position:", std::to_string(position));
@@ -50,16 +55,15 @@ class RecordingSurface : public ConsoleSurface {
     void SetThroughputText(std::string_view text) override { Record("throughput:", text); }
     void SetRunningMode(bool running) override { Record("mode:", running ? "running" : "idle"); }
     Answer MessageBox(std::string_view text, std::string_view caption, Buttons buttons) override;
-    void JobRowAdded(int row, std::string_view object, std::string_view status,
-                     int image) override {
-        Record("row-added:", std::to_string(row) + "|" + std::string(object) + "|" +
-                                 std::string(status) + "|" + std::to_string(image));
-    }
-    void JobRowChanged(int row, std::string_view status, int image) override {
-        Record("row-changed:",
-               std::to_string(row) + "|" + std::string(status) + "|" + std::to_string(image));
-    }
-    void JobRowsCleared() override { Record("rows-cleared", ""); }
+    void JobRowAdded(int row, std::string_view object, std::string_view status, int image) override;
+    void JobRowChanged(int row, std::string_view status, int image) override;
+    void JobRowsCleared() override;
+
+    // Login answers, taken in order: OK with the user and password given.
+    void QueueLogin(std::string userName, std::string password);
+    bool AskLogin(int reason, std::string& userName, std::string& password) override;
+    // The job list's rows as the surface saw them: "OBJECT|STATUS|IMAGE" per row.
+    std::vector<std::string> Rows() const;
 
   private:
     void Record(std::string_view kind, std::string_view fields);
@@ -67,6 +71,9 @@ class RecordingSurface : public ConsoleSurface {
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
     std::function<void(const std::string&)> callback_;
+    bool force_ = false;
+    std::deque<std::pair<std::string, std::string>> logins_;
+    std::vector<std::string> rows_;
 };
 
 }  // namespace zephyrate::test

@@ -23,6 +23,7 @@
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
 #include "platform/WideText.h"
+#include "settings/SettingsStore.h"
 #include "tests/support/FolderServer.h"
 #include "tests/support/RecordingSurface.h"
 #include "tests/support/TempFolder.h"
@@ -34,7 +35,8 @@ class TransferFixture : public ::testing::Test {
   protected:
     TransferFixture()
         : device_((temp_ / "device").string(), false),
-          console_(surface_, session_, device_),
+          settings_((temp_ / "settings.reg").string()),
+          console_(surface_, session_, device_, settings_),
           root_(temp_ / "device"),
           www_(temp_ / "www") {
         std::filesystem::create_directories(root_);
@@ -120,6 +122,7 @@ class TransferFixture : public ::testing::Test {
     RecordingSurface surface_;
     InternetSession session_;
     FolderDevice device_;
+    SettingsStore settings_;
     Console console_;
     const std::filesystem::path root_;
     const std::filesystem::path www_;

@@ -1,0 +1,148 @@
+#include "platform/LocalFiles.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zephyrate {
+
+namespace {
+
+std::string NameOf(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool Fail(std::string* error, std::string_view what, const std::string& path) {
+    if (error != nullptr) {
+        *error = std::string(what) + " " + path + ": " + std::strerror(errno);
+    }
+    return false;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t done = ::write(fd, bytes.data(), bytes.size());
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(done));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string LocalParentFolder(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool MakeLocalFolders(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) == 0) {
+        return S_ISDIR(info.st_mode);
+    }
+    std::string parent = LocalParentFolder(folder);
+    if (parent != folder && !MakeLocalFolders(parent)) {
+        return false;
+    }
+    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+std::optional<std::string> ReadLocalFile(const std::string& path, std::size_t maxSize,
+                                         std::string* error) {
+    ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
+        Fail(error, "Cannot open", path);
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        errno = EISDIR;
+        Fail(error, "Not a file:", path);
+        return std::nullopt;
+    }
+    std::string bytes;
+    char chunk[65536];
+    for (;;) {
+        ssize_t got = ::read(fd.Get(), chunk, sizeof chunk);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            Fail(error, "Cannot read", path);
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return bytes;
+        }
+        if (bytes.size() + static_cast<std::size_t>(got) > maxSize) {
+            errno = EFBIG;
+            Fail(error, "Too large:", path);
+            return std::nullopt;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+bool ReplaceLocalFile(const std::string& path, std::string_view bytes, unsigned mode,
+                      std::string* error) {
+    const std::string folder = LocalParentFolder(path);
+    std::string temporary = folder + "/." + NameOf(path) + ".XXXXXX";
+    ScopedFd out(::mkostemp(temporary.data(), O_CLOEXEC));  // mode 0600
+    if (!out.Valid()) {
+        return Fail(error, "Cannot create a file beside", path);
+    }
+    bool written =
+        ::fchmod(out.Get(), mode) == 0 && WriteAll(out.Get(), bytes) && ::fsync(out.Get()) == 0;
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        Fail(error, written ? "Cannot replace" : "Cannot write", path);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // The rename is only durable once the folder itself reaches the disk.
+    ScopedFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.Valid()) {
+        ::fsync(folderFd.Get());
+    }
+    return true;
+}
+
+bool LocalPathExists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool LocalFileIsWritable(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), R_OK | W_OK) == 0;
+}
+
+bool LocalFolderIsWritable(const std::string& folder) {
+    struct stat info {};
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+FolderLock::FolderLock(const std::string& folder)
+    : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    while (fd_.Valid() && ::flock(fd_.Get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            fd_.Reset();
+        }
+    }
+}
+
+}  // namespace zephyrate
