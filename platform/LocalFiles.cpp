@@ -57,12 +57,18 @@ bool MakeLocalFolders(const std::string& folder) {
     if (parent != folder && !MakeLocalFolders(parent)) {
         return false;
     }
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+        return true;
+    }
+    // EEXIST: another process made it meanwhile, or a dangling link stands there.
+    return errno == EEXIST && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::optional<std::string> ReadLocalFile(const std::string& path, std::size_t maxSize,
                                          std::string* error) {
-    ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a pipe or device in the file's place must not wait for a
+    // partner; it has no effect on the regular files read below.
+    ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
     if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
         Fail(error, "Cannot open", path);
@@ -127,13 +133,13 @@ bool LocalPathExists(const std::string& path) {
 bool LocalFileIsWritable(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           ::access(path.c_str(), R_OK | W_OK) == 0;
+           ::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) == 0;
 }
 
 bool LocalFolderIsWritable(const std::string& folder) {
     struct stat info {};
     return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           ::access(folder.c_str(), W_OK | X_OK) == 0;
+           ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 FolderLock::FolderLock(const std::string& folder)

@@ -117,15 +117,19 @@ RegistryDocument RegistryDocument::Parse(std::string_view bytes) {
             ++start;
         }
 
-        if (continuation) {
-            document.lines_.push_back({std::string(line), key, {}, {}, Kind::Other});
-            continuation = !line.empty() && line.back() == '\\';
-            continue;
-        }
         std::string_view trimmed = line;
         while (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.front() == '\t')) {
             trimmed.remove_prefix(1);
         }
+        // Hex data never starts with a quote, '@' or '[': such a line follows a value whose
+        // continuation was lost, and must not be swallowed with it.
+        if (continuation && (trimmed.empty() || (trimmed.front() != '"' && trimmed.front() != '@' &&
+                                                 trimmed.front() != '['))) {
+            document.lines_.push_back({std::string(line), key, {}, {}, Kind::Other});
+            continuation = !line.empty() && line.back() == '\\';
+            continue;
+        }
+        continuation = false;
         while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t')) {
             trimmed.remove_suffix(1);
         }
@@ -223,11 +227,20 @@ void RegistryDocument::Set(std::string_view key, std::string_view name,
     Line line{FormatValueLine(name, value), std::string(key), std::string(name), value,
               Kind::Value};
 
-    for (auto it = lines_.rbegin(); it != lines_.rend(); ++it) {
-        if (it->kind == Kind::Value && SameKey(it->key, key) &&
-            EqualIgnoringAsciiCase(it->name, name)) {
-            line.key = it->key;
-            *it = std::move(line);
+    for (std::size_t i = lines_.size(); i-- > 0;) {
+        if (lines_[i].kind == Kind::Value && SameKey(lines_[i].key, key) &&
+            EqualIgnoringAsciiCase(lines_[i].name, name)) {
+            // A value of another form may go on over continuation lines; they go with it,
+            // or they would be left behind as garbage.
+            std::size_t end = i + 1;
+            while (end < lines_.size() && lines_[end].kind == Kind::Other &&
+                   !lines_[end - 1].text.empty() && lines_[end - 1].text.back() == '\\') {
+                ++end;
+            }
+            line.key = lines_[i].key;
+            lines_[i] = std::move(line);
+            lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                         lines_.begin() + static_cast<std::ptrdiff_t>(end));
             return;
         }
     }
