@@ -1,124 +1,18 @@
-// Logins against real servers: Basic, and Digest checked by the test's own server side
-// (cpp-httplib has none); per-request logins, the session login, the login that the
-// session remembers per server, and the order in which they apply.
+// Logins against real servers, Basic and Digest: per-request logins, the session login, the login
+// that the session remembers per server, and the order in which they apply.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <map>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/InternetSession.h"
-#include "tests/support/TempFolder.h"
-#include "tests/support/TestHttpServer.h"
+#include "tests/support/LoginServer.h"
 
 namespace zephyrate {
 namespace {
 
-// What a coreutils program prints first for the text; md5sum and base64 serve to check
-// the logins (a wrong value fails them).
-std::string Coreutil(const std::string& program, const std::string& text) {
-    const test::TempFolder folder;
-    const std::string command = program + " " + folder.WriteFile("text", text).string();
-    std::FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    char chunk[256];
-    while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr) {
-        out += chunk;
-    }
-    if (pipe != nullptr) {
-        pclose(pipe);
-    }
-    return out.substr(0, out.find_first_of(" \n"));
-}
-std::string Md5Hex(const std::string& text) {
-    return Coreutil("md5sum", text);
-}
-
-// Parameters of a "Digest a=b, c="d"" header.
-std::map<std::string, std::string> DigestParameters(const std::string& header) {
-    std::map<std::string, std::string> result;
-    std::size_t pos = header.find(' ');
-    while (pos != std::string::npos &&
-           (pos = header.find_first_not_of(", ", pos)) != std::string::npos) {
-        const std::size_t equals = header.find('=', pos);
-        if (equals == std::string::npos) {
-            break;
-        }
-        const std::size_t quoted = header[equals + 1] == '"' ? 1 : 0;
-        const std::size_t end = header.find(quoted ? '"' : ',', equals + 1 + quoted);
-        result[header.substr(pos, equals - pos)] = header.substr(
-            equals + 1 + quoted, end == std::string::npos ? end : end - equals - 1 - quoted);
-        pos = end == std::string::npos ? end : end + quoted;
-    }
-    return result;
-}
-
-// A server with Basic and Digest areas for one login, which records what it was sent.
-class LoginServer {
-  public:
-    LoginServer(std::string user, std::string password)
-        : user_(std::move(user)), password_(std::move(password)) {
-        server_.Server().Get("/basic.*", [this](const auto& req, auto& res) {
-            const std::string expected = "Basic " + Coreutil("base64 -w0", user_ + ":" + password_);
-            Answer(req, res, req.get_header_value("Authorization") == expected, "basic secret",
-                   "Basic realm=\"zephyrate\"");
-        });
-        server_.Server().Get("/digest", [this](const auto& req, auto& res) {
-            Answer(req, res, DigestAccepted(req), "digest secret",
-                   "Digest realm=\"zephyrate\", qop=\"auth\", nonce=\"" + kNonce +
-                       "\", algorithm=MD5");
-        });
-        server_.Start();
-    }
-
-    std::string Url(const std::string& path) const { return server_.Url(path); }
-    std::vector<std::string> Authorizations() const {
-        std::lock_guard lock(mutex_);
-        return authorizations_;
-    }
-
-  private:
-    inline static const std::string kNonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
-
-    void Answer(const httplib::Request& req, httplib::Response& res, bool accepted,
-                const char* secret, const std::string& challenge) {
-        {
-            std::lock_guard lock(mutex_);
-            authorizations_.push_back(req.get_header_value("Authorization"));
-        }
-        if (accepted) {
-            res.set_content(secret, "text/plain");
-        } else {
-            res.status = 401;
-            res.set_header("WWW-Authenticate", challenge);
-            res.set_content("login please", "text/plain");
-        }
-    }
-
-    bool DigestAccepted(const httplib::Request& req) const {
-        const std::string header = req.get_header_value("Authorization");
-        auto p = DigestParameters(header);
-        if (header.rfind("Digest ", 0) != 0 || p["username"] != user_ ||
-            p["realm"] != "zephyrate" || p["nonce"] != kNonce || p["uri"] != req.target ||
-            p["qop"] != "auth") {
-            return false;
-        }
-        const std::string ha1 = Md5Hex(user_ + ":zephyrate:" + password_);
-        const std::string ha2 = Md5Hex("GET:" + p["uri"]);
-        return p["response"] ==
-               Md5Hex(ha1 + ":" + kNonce + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2);
-    }
-
-    std::string user_;
-    std::string password_;
-    test::TestHttpServer server_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> authorizations_;
-};
+using test::LoginServer;
 
 std::uint32_t Status(const HttpFile& file) {
     std::uint32_t status = 0;
@@ -154,7 +48,7 @@ TEST(InternetSessionLoginTest, ARequestLoginAnswersBasicAndDigestOnResend) {
             << path << ": a wrong password is not accepted";
 
         EXPECT_EQ(Resend(*file, "alice", "wonderland"), 200u) << path;
-        EXPECT_EQ(ReadAll(*file), std::string(path + 1) + " secret");
+        EXPECT_EQ(ReadAll(*file), LoginServer::Body(path));
     }
     auto seen = server.Authorizations();
     EXPECT_NE(std::find(seen.begin(), seen.end(), "Basic YWxpY2U6d29uZGVybGFuZA=="), seen.end());
@@ -201,7 +95,7 @@ TEST(InternetSessionLoginTest, TheLoginLoopEndsWithAFreshOpenThatNeedsNoQuestion
     // challenge)...
     auto fresh = session.OpenURL(server.Url("/basic"));
     EXPECT_EQ(Status(*fresh), 200u);
-    EXPECT_EQ(ReadAll(*fresh), "basic secret");
+    EXPECT_EQ(ReadAll(*fresh), LoginServer::Body("/basic"));
     EXPECT_EQ(Status(*session.OpenURL(server.Url("/digest"))), 200u);
     // ...but not another server.
     EXPECT_EQ(Status(*session.OpenURL(otherServer.Url("/basic"))), 401u);

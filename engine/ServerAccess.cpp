@@ -1,0 +1,127 @@
+#include "engine/ServerAccess.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "engine/Console.h"
+#include "engine/ConsoleSurface.h"
+#include "engine/SyncJob.h"
+#include "platform/HttpFile.h"
+#include "platform/InternetError.h"
+#include "platform/InternetSession.h"
+#include "platform/WinTypes.h"
+#include "settings/SettingsStore.h"
+
+namespace zephyrate {
+
+namespace {
+
+// Sends the request again with the job's login and reads the new status. False when no
+// response came or it carries no status: the fetch then ends as if the address could not
+// be opened, since there is nothing the user could be asked about.
+bool Resend(HttpFile& response, const SyncJob& job, std::uint32_t& status) {
+    ApplyRequestCredentials(response, job);
+    try {
+        response.SendRequest();
+    } catch (const InternetError&) {
+        return false;
+    }
+    return response.QueryInfoStatusCode(status);
+}
+
+}  // namespace
+
+std::string_view LoginReasonText(int reason) {
+    switch (reason) {
+        case kLoginInvalid:
+            return "The credentials you supplied are invalid.";
+        case kLoginEdit:
+            return "Please enter the login information.";
+        default:
+            return "";
+    }
+}
+
+std::unique_ptr<HttpFile> FetchServerConfig(Console& console, std::string_view url, SyncJob& job) {
+    ConsoleSurface& surface = console.Surface();
+    SettingsStore& settings = console.Settings();
+    // The prefix is always added: the user types the address without it.
+    const std::string address = "http://" + std::string(url);
+    bool firstPass = true;
+    for (;;) {
+        bool reopen = false;
+        std::unique_ptr<HttpFile> response;
+        try {
+            response = console.Session().OpenURL(
+                address, INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII);
+        } catch (const InternetError&) {
+            // The caller's "Connecting with server..." stays; its failure row says the rest.
+            return nullptr;
+        }
+        std::uint32_t status = 0;
+        if (response == nullptr || !response->QueryInfoStatusCode(status)) {
+            return nullptr;
+        }
+        // Many servers that answer 401 to an anonymous request take an empty login; only
+        // once, so that a later pass goes straight to the question.
+        if (firstPass && status == 401) {
+            firstPass = false;
+            if (!Resend(*response, job, status)) {
+                return nullptr;
+            }
+        }
+        while (status == 401) {
+            std::string user = settings.UserUsername();
+            std::string password = settings.UserPassword();
+            if (!surface.AskLogin(kLoginInvalid, user, password)) {
+                return nullptr;
+            }
+            job.UserName = std::move(user);
+            job.Password = std::move(password);
+            // Stored before the server answers, so the next question offers what was typed.
+            settings.SetUserUsername(job.UserName);
+            settings.SetUserPassword(job.Password);
+            if (!Resend(*response, job, status)) {
+                return nullptr;
+            }
+            reopen = true;
+        }
+        if (status >= 400) {
+            surface.SetStatusText("HTTP Error " + std::to_string(status));
+            response->Close();
+            return nullptr;
+        }
+        if (!reopen) {
+            return response;
+        }
+        // The caller reads a fresh response, made as the job's later requests will be: with
+        // the login that the session now remembers for this server.
+        response->Close();
+    }
+}
+
+bool ApplyRequestCredentials(HttpFile& response, const SyncJob& job) {
+    response.SetOption(INTERNET_OPTION_USERNAME, job.UserName);
+    response.SetOption(INTERNET_OPTION_PASSWORD, job.Password);
+    return true;
+}
+
+bool ApplySessionCredentials(InternetSession& session, const SyncJob& job) {
+    session.SetOption(INTERNET_OPTION_USERNAME, job.UserName);
+    session.SetOption(INTERNET_OPTION_PASSWORD, job.Password);
+    return true;
+}
+
+bool EditLoginInfo(ConsoleSurface& surface, SettingsStore& settings) {
+    std::string user = settings.UserUsername();
+    std::string password = settings.UserPassword();
+    if (!surface.AskLogin(kLoginEdit, user, password)) {
+        return false;
+    }
+    settings.SetUserUsername(user);
+    settings.SetUserPassword(password);
+    return true;
+}
+
+}  // namespace zephyrate
