@@ -5,7 +5,6 @@
 #include <linux/openat2.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <wctype.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -84,14 +83,9 @@ bool GlobMatch(std::u32string_view pattern, std::u32string_view text) {
 }  // namespace
 
 DevicePathResolver::DevicePathResolver()
-    : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))),
-      index_([this](std::string_view name) { return Fold(name); }) {}
+    : index_([this](std::string_view name) { return Fold(name); }) {}
 
-DevicePathResolver::~DevicePathResolver() {
-    if (locale_ != nullptr) {
-        freelocale(locale_);
-    }
-}
+DevicePathResolver::~DevicePathResolver() = default;
 
 DevicePathResolver::Parts DevicePathResolver::Split(const char16_t* path) {
     Parts parts;
@@ -149,27 +143,7 @@ int DevicePathResolver::OpenBelow(int folder, const std::string& name, int flags
 }
 
 std::u32string DevicePathResolver::Fold(std::string_view name) const {
-    const std::u16string wide = Utf8ToUtf16(name);
-    std::u32string folded;
-    folded.reserve(wide.size());
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        char32_t c = wide[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-            wide[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            // An escaped byte of a name that is not UTF-8: compared as it stands.
-        } else if (locale_ != nullptr) {
-            // Upper case, as the device's file system compares names.
-            c = static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), locale_));
-        } else if (c >= U'a' && c <= U'z') {
-            c -= U'a' - U'A';
-        }
-        folded.push_back(c);
-    }
-    return folded;
+    return fold_.Fold(name);
 }
 
 bool DevicePathResolver::SameName(std::string_view a, std::string_view b) const {

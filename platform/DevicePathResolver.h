@@ -16,7 +16,6 @@
 // locale used to compare names and the name index; it outlives nothing it hands out.
 #pragma once
 
-#include <locale.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -24,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/DeviceNameFold.h"
 #include "platform/FolderNameIndex.h"
 #include "platform/ScopedFd.h"
 #include "platform/WinTypes.h"
@@ -101,7 +101,7 @@ class DevicePathResolver {
     // Finds the entry for a wanted name in folder: exact first, else ignoring case.
     std::uint32_t Find(int folder, const std::string& wanted, Entry& found) const;
 
-    locale_t locale_ = nullptr;      // C.UTF-8 for full case mapping; ASCII only when missing
+    DeviceNameFold fold_;
     mutable FolderNameIndex index_;  // guards itself
 };
 
