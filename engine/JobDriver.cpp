@@ -1,0 +1,165 @@
+#include "engine/JobDriver.h"
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/Console.h"
+#include "engine/FileEntry.h"
+#include "engine/ServerAccess.h"
+#include "engine/ServerConfig.h"
+#include "engine/SyncJob.h"
+#include "engine/SyncLog.h"
+#include "platform/HttpFile.h"
+#include "platform/InternetError.h"
+#include "settings/SettingsStore.h"
+#include "transfer/DeviceFolders.h"
+#include "transfer/DevicePaths.h"
+#include "transfer/FileTransfer.h"
+
+namespace zephyrate {
+
+namespace {
+
+constexpr const char* kUserAbort = "User abort";
+constexpr const char* kConnectionFailed = "Connection with server failed";
+
+// The index, read whole; nothing when the body breaks off. A server that drops the
+// connection half way through its index must end the job like a failed fetch, not take
+// the whole program down with it.
+std::unique_ptr<ServerConfig> LoadIndex(std::unique_ptr<HttpFile> response) {
+    auto config = std::make_unique<ServerConfig>();
+    try {
+        config->Load(*response);
+    } catch (const InternetError&) {
+        config.reset();
+    }
+    response->Close();
+    return config;
+}
+
+// The entries' rows and the log, under the one guard of a job: what goes wrong here is
+// shown in a message box and ends the job, with the rows as they stood.
+int RunEntries(Console& console, SyncJob& job, std::vector<FileEntry>& entries, int jobRow) {
+    ConsoleSurface& surface = console.Surface();
+    JobList& rows = console.Jobs();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        FileEntry& entry = entries[i];
+        surface.SetStatusText("Checking file " + entry.Name);
+        const bool force = surface.IsForceChecked();
+        int outcome = FileTransferStep(console, entry, console.Session(), force);
+        surface.SetThroughputText("");
+        surface.SetProgressPosition(0);
+        if (const int code = console.StopCheck(); code != 0) {
+            outcome = code;
+        }
+
+        switch (outcome) {
+            case kTransferWritten:
+                rows.SetRowStatus(entry.Row, JobList::kDone,
+                                  "Added: " + DevicePath(console.Job(), entry) + ".");
+                break;
+            case kTransferFailed:
+                rows.SetRowStatus(entry.Row, JobList::kError, "Failed: " + entry.StatusText + ".");
+                break;
+            case kTransferCurrent:
+                rows.SetRowStatus(
+                    entry.Row, JobList::kDone,
+                    "Checked: " + DevicePath(console.Job(), entry) + " already up to date.");
+                break;
+            default:  // a skip or cancel request
+                rows.SetRowStatus(jobRow, JobList::kError, kUserAbort);
+                for (std::size_t later = i; later < entries.size(); ++later) {
+                    rows.SetRowStatus(entries[later].Row, JobList::kError, kUserAbort);
+                }
+                return outcome;
+        }
+    }
+    UpdateSyncLog(console, job, entries);
+    return kJobDone;
+}
+
+}  // namespace
+
+int RunJob(Console& console, SyncJob& job) {
+    ConsoleSurface& surface = console.Surface();
+    JobList& rows = console.Jobs();
+    JobValues& values = console.Job();
+
+    surface.SetProviderLink(job.ProviderWebSite);
+    values.ServerFolderAddress = ParentPath(job.Url);
+    surface.SetDetailLine(1, job.SplashText);
+    surface.SetDetailLine(2, job.ProviderName);
+    surface.SetDetailLine(3, job.ProviderEmail);
+    surface.SetDetailLine(4, job.ProviderWebSite);
+    const int jobRow = rows.AddJobRow(job.ProviderName);
+    if (job.SplashBitmap == SyncJob::kNoBitmap) {
+        job.SplashBitmap = SyncJob::kOwnLogo;
+    }
+    surface.SetLogo(job.SplashBitmap);
+
+    auto stopped = [&](int code) {
+        rows.SetRowStatus(jobRow, JobList::kError, kUserAbort);
+        return code;
+    };
+    if (const int code = console.StopCheck(); code != 0) {
+        return stopped(code);
+    }
+
+    surface.SetStatusText("Connecting with server...");
+    std::unique_ptr<HttpFile> response = FetchServerConfig(console, job.Url, job);
+    ApplySessionCredentials(console.Session(), job);
+    if (!response) {
+        rows.SetRowStatus(jobRow, JobList::kError, kConnectionFailed);
+        return kJobFailed;
+    }
+
+    surface.SetStatusText("Retrieving file index from server...");
+    std::unique_ptr<ServerConfig> config = LoadIndex(std::move(response));
+    if (!config) {
+        rows.SetRowStatus(jobRow, JobList::kError, kConnectionFailed);
+        return kJobFailed;
+    }
+    if (const int code = console.StopCheck(); code != 0) {
+        return stopped(code);
+    }
+
+    if (!config->HasValidHeader()) {
+        const std::string contact = job.ProviderEmail.empty() ? "your provider" : job.ProviderEmail;
+        rows.SetRowStatus(jobRow, JobList::kError,
+                          "Invalid configuration file at server. Please contact: " + contact);
+        return kJobDone;
+    }
+    const std::string ceFolder = config->DestinationFolder();
+    if (std::string splash; config->FindValue("Splash:", 0, splash) != -1) {
+        job.SplashText = splash;
+        surface.SetDetailLine(1, job.SplashText);
+    }
+    rows.SetRowStatus(jobRow, JobList::kDone, "Succesfully parsed server configuration file");
+
+    values.PresentObjects.clear();
+    ReadDataPath(console.Device(), values);
+    values.DeviceRoot = console.Settings().PrePath();
+    values.CeFolder = ceFolder;
+    EmptyTrash(console.Device(), values);
+
+    std::vector<FileEntry> entries = config->Entries();
+    config.reset();  // the index can be large; the entries are all the job needs of it
+    for (FileEntry& entry : entries) {
+        rows.AddFileRow(entry, job.ProviderName);
+    }
+
+    try {
+        if (const int code = RunEntries(console, job, entries, jobRow); code != kJobDone) {
+            return code;
+        }
+    } catch (const std::exception& error) {
+        surface.MessageBox(error.what(), "Zephyrate", ConsoleSurface::Buttons::Ok);
+        return kJobFailed;
+    }
+    surface.SetStatusText("Synchronisation complete");
+    return kJobDone;
+}
+
+}  // namespace zephyrate
