@@ -1,7 +1,10 @@
 #include "tests/support/LoginServer.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <map>
+#include <sstream>
 #include <utility>
 
 #include "tests/support/TempFolder.h"
@@ -30,33 +33,35 @@ std::string Coreutil(const std::string& program, const std::string& text) {
     return out.substr(0, out.find_first_of(" \n"));
 }
 
-std::string Md5Hex(const std::string& text) {
-    return Coreutil("md5sum", text);
-}
-
-// Parameters of a "Digest a=b, c="d"" header.
-std::map<std::string, std::string> DigestParameters(const std::string& header) {
-    std::map<std::string, std::string> result;
-    std::size_t pos = header.find(' ');
-    while (pos != std::string::npos &&
-           (pos = header.find_first_not_of(", ", pos)) != std::string::npos) {
-        const std::size_t equals = header.find('=', pos);
-        if (equals == std::string::npos) {
-            break;
-        }
-        const std::size_t quoted = header[equals + 1] == '"' ? 1 : 0;
-        const std::size_t end = header.find(quoted ? '"' : ',', equals + 1 + quoted);
-        result[header.substr(pos, equals - pos)] = header.substr(
-            equals + 1 + quoted, end == std::string::npos ? end : end - equals - 1 - quoted);
-        pos = end == std::string::npos ? end : end + quoted;
+bool DigestAccepted(const std::string& header, const std::string& target, const std::string& user,
+                    const std::string& password) {
+    if (!header.starts_with("Digest ")) {
+        return false;
     }
-    return result;
+    std::map<std::string, std::string> p;  // "Digest a=b, c="d"": no value here holds a comma
+    std::istringstream pairs(header.substr(7));
+    for (std::string pair; std::getline(pairs >> std::ws, pair, ',');) {
+        const std::size_t equals = pair.find('=');
+        std::string value = pair.substr(equals + 1);
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
+        }
+        p[pair.substr(0, equals)] = value;
+    }
+    if (p["username"] != user || p["realm"] != kRealm || p["nonce"] != kNonce ||
+        p["uri"] != target || p["qop"] != "auth") {
+        return false;
+    }
+    const std::string ha1 = Coreutil("md5sum", user + ":" + kRealm + ":" + password);
+    const std::string ha2 = Coreutil("md5sum", "GET:" + target);
+    return p["response"] == Coreutil("md5sum", ha1 + ":" + kNonce + ":" + p["nc"] + ":" +
+                                                   p["cnonce"] + ":auth:" + ha2);
 }
 
 }  // namespace
 
 LoginServer::LoginServer(std::string user, std::string password)
-    : login_{std::move(user), std::move(password)} {
+    : user_(std::move(user)), password_(std::move(password)) {
     server_.Server().Get("/basic(/.*)?",
                          [this](const auto& req, auto& res) { Answer(req, res, false); });
     server_.Server().Get("/digest(/.*)?",
@@ -68,13 +73,23 @@ LoginServer::LoginServer(std::string user, std::string password)
     server_.Start();
 }
 
-std::string LoginServer::Address(std::string_view path) const {
-    return "127.0.0.1:" + std::to_string(server_.Port()) + std::string(path);
+std::string LoginServer::Reply(HttpFile* response) {
+    std::uint32_t status = 0;
+    if (response == nullptr || !response->QueryInfoStatusCode(status)) {
+        return "none";
+    }
+    std::string reply = std::to_string(status) + " ";
+    char chunk[4096];
+    while (std::size_t n = response->Read(chunk, sizeof chunk)) {
+        reply.append(chunk, n);
+    }
+    return reply;
 }
 
 void LoginServer::SetLogin(std::string user, std::string password) {
     std::lock_guard lock(mutex_);
-    login_ = {std::move(user), std::move(password)};
+    user_ = std::move(user);
+    password_ = std::move(password);
 }
 
 void LoginServer::RefuseAfterNextAccept(std::size_t logins) {
@@ -82,53 +97,30 @@ void LoginServer::RefuseAfterNextAccept(std::size_t logins) {
     refuseAfterAccept_ = logins;
 }
 
-std::vector<LoginServer::Request> LoginServer::Requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
-}
-
 std::vector<std::string> LoginServer::Authorizations() const {
-    std::vector<std::string> sent;
-    for (const Request& request : Requests()) {
-        sent.push_back(request.authorization);
-    }
-    return sent;
-}
-
-std::size_t LoginServer::RequestCount(std::string_view path) const {
-    std::size_t count = 0;
-    for (const Request& request : Requests()) {
-        count += request.path == path ? 1 : 0;
-    }
-    return count;
+    std::lock_guard lock(mutex_);
+    return authorizations_;
 }
 
 std::size_t LoginServer::AcceptedCount(std::string_view path) const {
-    std::size_t count = 0;
-    for (const Request& request : Requests()) {
-        count += request.path == path && request.accepted ? 1 : 0;
-    }
-    return count;
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::ranges::count(accepted_, path));
 }
 
 void LoginServer::Answer(const httplib::Request& req, httplib::Response& res, bool digest) {
-    Login login;
-    {
-        std::lock_guard lock(mutex_);
-        login = login_;
+    const std::string header = req.get_header_value("Authorization");
+    std::lock_guard lock(mutex_);
+    bool accepted = digest ? DigestAccepted(header, req.target, user_, password_)
+                           : header == "Basic " + Coreutil("base64 -w0", user_ + ":" + password_);
+    if (refuseNow_ > 0 && !header.empty()) {
+        --refuseNow_;
+        accepted = false;
+    } else if (accepted && refuseAfterAccept_ > 0) {
+        refuseNow_ = std::exchange(refuseAfterAccept_, 0);
     }
-    bool accepted = digest ? DigestAccepted(req, login) : BasicAccepted(req, login);
-    {
-        std::lock_guard lock(mutex_);
-        if (refuseNow_ > 0 && req.has_header("Authorization")) {
-            --refuseNow_;
-            accepted = false;
-        } else if (accepted && refuseAfterAccept_ > 0) {
-            refuseNow_ = std::exchange(refuseAfterAccept_, 0);
-        }
-        requests_.push_back({req.path, req.get_header_value("Authorization"), accepted});
-    }
+    authorizations_.push_back(header);
     if (accepted) {
+        accepted_.push_back(req.path);
         res.set_content(Body(req.path), "text/plain");
         return;
     }
@@ -138,24 +130,6 @@ void LoginServer::Answer(const httplib::Request& req, httplib::Response& res, bo
                                                     "\", algorithm=MD5"
                                               : "Basic realm=\"" + kRealm + "\"");
     res.set_content("login please", "text/plain");
-}
-
-bool LoginServer::BasicAccepted(const httplib::Request& req, const Login& login) {
-    return req.get_header_value("Authorization") ==
-           "Basic " + Coreutil("base64 -w0", login.user + ":" + login.password);
-}
-
-bool LoginServer::DigestAccepted(const httplib::Request& req, const Login& login) {
-    const std::string header = req.get_header_value("Authorization");
-    auto p = DigestParameters(header);
-    if (header.rfind("Digest ", 0) != 0 || p["username"] != login.user || p["realm"] != kRealm ||
-        p["nonce"] != kNonce || p["uri"] != req.target || p["qop"] != "auth") {
-        return false;
-    }
-    const std::string ha1 = Md5Hex(login.user + ":" + kRealm + ":" + login.password);
-    const std::string ha2 = Md5Hex("GET:" + p["uri"]);
-    return p["response"] ==
-           Md5Hex(ha1 + ":" + kNonce + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2);
 }
 
 }  // namespace zephyrate::test
