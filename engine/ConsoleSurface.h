@@ -1,8 +1,8 @@
 // What the engine sets and reads in the console while it works: status line, detail
 // lines, logo, provider link, force check box, progress bar, throughput label, job-list
 // rows, running/idle mode, a message box, and the questions
-// the engine asks the user (the login). The window and the terminal program each
-// implement it; tests record it.
+// the engine asks the user (login, address, destination root). The window and the terminal program
+// each implement it; tests record it.
 //
 // Threads: the engine calls it from the worker thread. Frequent calls (status text,
 // progress, throughput: once per 4096-byte chunk) must return quickly and must not wait
@@ -40,6 +40,13 @@ class ConsoleSurface {
     // The login question: reason 1 or 2 (LoginReasonText gives its message), userName and
     // password come pre-filled. True (OK) with the typed values in them; false (Cancel).
     virtual bool AskLogin(int reason, std::string& userName, std::string& password) = 0;
+    // The address prompt: url comes empty. True (OK) with the text as typed, without
+    // "http://".
+    virtual bool AskUrl(std::string& url) = 0;
+    // The destination question: message (empty: "Enter here the root path on your
+    // device."), the root path and the automatic selection check box pre-filled. True (OK)
+    // with the edited values.
+    virtual bool AskDestination(std::string_view message, std::string& path, bool& automatic) = 0;
 
     // The job list's rows, mirrored: rows are only ever appended, changed or all removed.
     virtual void JobRowAdded(int row, std::string_view object, std::string_view status,

@@ -20,6 +20,8 @@ class NullSurface final : public ConsoleSurface {
     void SetRunningMode(bool) override {}
     Answer MessageBox(std::string_view, std::string_view, Buttons) override { return Answer::Ok; }
     bool AskLogin(int, std::string&, std::string&) override { return false; }
+    bool AskUrl(std::string&) override { return false; }
+    bool AskDestination(std::string_view, std::string&, bool&) override { return false; }
     void JobRowAdded(int, std::string_view, std::string_view, int) override {}
     void JobRowChanged(int, std::string_view, int) override {}
     void JobRowsCleared() override {}

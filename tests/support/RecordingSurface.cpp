@@ -69,7 +69,11 @@ ConsoleSurface::Answer RecordingSurface::MessageBox(std::string_view text, std::
     const bool retry = buttons == Buttons::RetryCancel;
     Record("message:",
            std::string(caption) + "|" + std::string(text) + (retry ? "|retry-cancel" : "|ok"));
-    return retry ? Answer::Cancel : Answer::Ok;
+    if (!retry) {
+        return Answer::Ok;
+    }
+    std::lock_guard guard(mutex_);
+    return retries_ > 0 ? (--retries_, Answer::Retry) : Answer::Cancel;
 }
 
 }  // namespace zephyrate::test
@@ -101,6 +105,44 @@ bool RecordingSurface::AskLogin(int reason, std::string& userName, std::string& 
     std::tie(userName, password) = std::move(logins_.front());
     logins_.pop_front();
     return true;
+}
+
+void RecordingSurface::QueueUrl(std::string url) {
+    std::lock_guard guard(mutex_);
+    urls_.push_back(std::move(url));
+}
+
+bool RecordingSurface::AskUrl(std::string& url) {
+    Record("url", "");
+    std::lock_guard guard(mutex_);
+    if (urls_.empty()) {
+        return false;
+    }
+    url = std::move(urls_.front());
+    urls_.pop_front();
+    return true;
+}
+
+void RecordingSurface::QueueDestination(std::string path, bool automatic) {
+    std::lock_guard guard(mutex_);
+    destinations_.emplace_back(std::move(path), automatic);
+}
+
+bool RecordingSurface::AskDestination(std::string_view message, std::string& path,
+                                      bool& automatic) {
+    Record("destination:", std::string(message) + "|" + path + "|" + (automatic ? "1" : "0"));
+    std::lock_guard guard(mutex_);
+    if (destinations_.empty()) {
+        return false;
+    }
+    std::tie(path, automatic) = std::move(destinations_.front());
+    destinations_.pop_front();
+    return true;
+}
+
+void RecordingSurface::QueueRetry(int count) {
+    std::lock_guard guard(mutex_);
+    retries_ += count;
 }
 
 void RecordingSurface::JobRowAdded(int row, std::string_view object, std::string_view status,

@@ -3,10 +3,10 @@
 //   "range:UPPER"  "position:POS"  "throughput:TEXT"  "mode:running" / "mode:idle"
 //   "message:CAPTION|TEXT|ok" or "...|retry-cancel"
 //   "row-added:ROW|OBJECT|STATUS|IMAGE"  "row-changed:ROW|STATUS|IMAGE"  "rows-cleared"
-//   "login:REASON|USER|PASSWORD" (the pre-filled values)
-// The force box reads as SetForce left it (unchecked); a message box is answered Ok, or
-// Cancel when it offers retry, so that no retry loop hangs; a login question takes the
-// next queued answer, or Cancel when none is left.
+//   "login:REASON|USER|PASSWORD" "url" "destination:MESSAGE|PATH|0 or 1" (pre-filled values)
+// The force box reads as SetForce left it (unchecked); a message box is answered Ok, or,
+// when it offers retry, Retry as often as queued and then Cancel, so that no retry loop
+// hangs; each question takes its next queued answer, or Cancel when none is left.
 // Threads: every member may be called from any thread; one mutex guards the record. The
 // event callback runs on the calling thread, outside the lock, after the event is recorded.
 #pragma once
@@ -62,6 +62,12 @@ class RecordingSurface : public ConsoleSurface {
     // Login answers, taken in order: OK with the user and password given.
     void QueueLogin(std::string userName, std::string password);
     bool AskLogin(int reason, std::string& userName, std::string& password) override;
+    void QueueUrl(std::string url);
+    bool AskUrl(std::string& url) override;
+    void QueueDestination(std::string path, bool automatic);
+    bool AskDestination(std::string_view message, std::string& path, bool& automatic) override;
+    // The next count retry messages are answered Retry.
+    void QueueRetry(int count);
     // The job list's rows as the surface saw them: "OBJECT|STATUS|IMAGE" per row.
     std::vector<std::string> Rows() const;
 
@@ -73,6 +79,9 @@ class RecordingSurface : public ConsoleSurface {
     std::function<void(const std::string&)> callback_;
     bool force_ = false;
     std::deque<std::pair<std::string, std::string>> logins_;
+    std::deque<std::string> urls_;
+    std::deque<std::pair<std::string, bool>> destinations_;
+    int retries_ = 0;
     std::vector<std::string> rows_;
 };
 

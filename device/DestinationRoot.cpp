@@ -1,0 +1,138 @@
+#include "device/DestinationRoot.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "device/DeviceConnection.h"
+#include "engine/Console.h"
+#include "platform/DeviceRemote.h"
+#include "settings/SettingsStore.h"
+#include "transfer/WidePath.h"
+
+namespace zephyrate {
+
+namespace {
+
+constexpr std::string_view kInvalidRootText =
+    "The specified path is invalid please select another path";
+constexpr std::string_view kSetPathText = "Enter an existing path on the device.";
+constexpr std::string_view kAutomaticFolder = "\\Zephyrate";
+constexpr std::uint32_t kCardAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
+constexpr std::uint32_t kTopListingFlags =
+    FAF_ATTRIBUTES | FAF_NAME | FAF_FOLDERS_ONLY | FAF_NO_HIDDEN_SYS_ROMMODULES;
+
+// Hands a listing back to the device however the walk over it ends.
+class Listing {
+  public:
+    Listing(DeviceRemote& device, std::string_view pattern) : device_(device) {
+        WidePath path(pattern);
+        ok_ = device_.CeFindAllFiles(path.Wide(), kTopListingFlags, &count_, &found_);
+    }
+    ~Listing() {
+        if (found_ != nullptr) {
+            device_.CeRapiFreeBuffer(found_);
+        }
+    }
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+
+    std::uint32_t Count() const { return ok_ && found_ != nullptr ? count_ : 0; }
+    const CE_FIND_DATA& operator[](std::uint32_t index) const { return found_[index]; }
+
+  private:
+    DeviceRemote& device_;
+    bool ok_ = false;
+    std::uint32_t count_ = 0;
+    CE_FIND_DATA* found_ = nullptr;
+};
+
+// The record's name up to its terminating zero, never past the record.
+std::u16string_view NameOf(const CE_FIND_DATA& record) {
+    const char16_t* begin = record.cFileName;
+    const char16_t* end = std::find(begin, begin + MAX_PATH, u'\0');
+    return {begin, static_cast<std::size_t>(end - begin)};
+}
+
+// Any answer but the invalid value means the path is there, be it a folder or a file.
+bool RootExists(Console& console, std::string_view root) {
+    WidePath path(root);
+    return console.Device().CeGetFileAttributes(path.Wide()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+bool AskRoot(Console& console, std::string_view message, bool force) {
+    SettingsStore& settings = console.Settings();
+    std::string root = settings.PrePath();
+    bool automatic = settings.Dontask();
+    if (!force && automatic) {
+        return true;
+    }
+    if (!console.Surface().AskDestination(message, root, automatic)) {
+        return false;
+    }
+    settings.SetPrePath(root);
+    settings.SetDontask(automatic);
+    return true;
+}
+
+bool SettleRoot(Console& console, bool automaticAllowed) {
+    SettingsStore& settings = console.Settings();
+    if (automaticAllowed && settings.Dontask() && settings.PrePath().empty()) {
+        ChooseRootAutomatically(console);
+        return true;
+    }
+    for (;;) {
+        if (RootExists(console, settings.PrePath())) {
+            return true;
+        }
+        // Read again each pass: the question below may have switched it.
+        if (automaticAllowed && settings.Dontask()) {
+            ChooseRootAutomatically(console);
+            return true;
+        }
+        if (!AskRoot(console, kInvalidRootText, true)) {
+            return false;
+        }
+        // From here on the check box the user just confirmed decides, also for a root that
+        // was given in advance.
+        automaticAllowed = true;
+    }
+}
+
+void ChooseRootAutomatically(Console& console) {
+    std::string card;
+    {
+        const Listing top(console.Device(), "\\*.*");
+        for (std::uint32_t i = 0; i < top.Count(); ++i) {
+            if ((top[i].dwFileAttributes & kCardAttributes) != kCardAttributes) {
+                continue;
+            }
+            const std::string name = WidePath::FromDevice(NameOf(top[i]));
+            card = "\\" + name;
+            if (IsKnownCardName(name)) {
+                break;  // the first known card wins; otherwise the last card listed
+            }
+        }
+    }
+    console.Settings().SetPrePath(card + std::string(kAutomaticFolder));
+}
+
+bool IsKnownCardName(std::string_view name) {
+    static constexpr std::array<std::string_view, 4> kKnown = {"Storage Card", "Storage Card2",
+                                                               "SD Card", "SDMMC Disk"};
+    return std::find(kKnown.begin(), kKnown.end(), name) != kKnown.end();
+}
+
+void OnSetDevicePath(Console& console) {
+    if (ConnectDevice(console) != 0) {
+        return;  // the user has seen the connection message already
+    }
+    // Not tested here: the next run tests whatever was chosen.
+    AskRoot(console, kSetPathText, true);
+    DisconnectDevice(console);
+}
+
+}  // namespace zephyrate

@@ -1,0 +1,83 @@
+#include "engine/SyncRun.h"
+
+#include "device/DestinationRoot.h"
+#include "device/DeviceConnection.h"
+#include "engine/Console.h"
+#include "engine/JobDriver.h"
+#include "engine/SyncJob.h"
+#include "settings/ProxySettings.h"
+#include "settings/SettingsStore.h"
+
+namespace zephyrate {
+
+namespace {
+
+// The root for this run: asked (unless automatic selection spares the question) and then
+// tested; a root given in advance counts as the question's answer and is tested without
+// the automatic choice, so that a mistyped root is reported instead of replaced.
+bool SettleRunRoot(Console& console, const RunOptions& options) {
+    if (options.root) {
+        console.Settings().SetPrePath(*options.root);
+        return SettleRoot(console, false);
+    }
+    return AskRoot(console, "Enter the root directory", false) && SettleRoot(console);
+}
+
+}  // namespace
+
+RunOutcome SyncRun(Console& console, const RunOptions& options) {
+    ConsoleSurface& surface = console.Surface();
+    RunControl& control = console.Control();
+    control.SetRunning();
+    surface.SetRunningMode(true);
+    console.Jobs().DeleteAllRows();
+    surface.SetStatusText("Connecting to mobile device.");
+
+    // A link left open by an earlier failure is reset first.
+    DisconnectDevice(console);
+    if (ConnectDevice(console) != 0) {
+        control.ClearRunning();
+        surface.SetStatusText("Failed to connect to the mobile device.");
+        surface.SetRunningMode(false);
+        return RunOutcome::NoDevice;
+    }
+    if (!SettleRunRoot(console, options)) {
+        control.ClearRunning();
+        DisconnectDevice(console);
+        surface.SetRunningMode(false);
+        return RunOutcome::NoRoot;
+    }
+
+    ApplyProxy(console.Settings(), console.Session());
+    RunUrlJob(console);
+    DisconnectDevice(console);
+
+    const bool errors = console.Jobs().HasErrors();
+    surface.SetStatusText(errors ? "There were error(s). Check details for more info."
+                                 : "Finished");
+    surface.SetRunningMode(false);
+    control.ClearRunning();
+    return errors ? RunOutcome::Errors : RunOutcome::Finished;
+}
+
+int RunUrlJob(Console& console) {
+    std::string url;
+    if (!console.Surface().AskUrl(url)) {
+        return kJobCancelAll;
+    }
+    SyncJob job;
+    job.Url = url;
+    job.LogFileName = LogFileName(url);
+    return RunJob(console, job);
+}
+
+std::string LogFileName(std::string_view url) {
+    const std::size_t slash = url.find('/');
+    std::string_view host = url.substr(0, slash);
+    if (slash == std::string_view::npos && !host.empty()) {
+        host.remove_suffix(1);  // how stored logs of addresses without a path are named
+    }
+    return std::string(host) + ".log";
+}
+
+}  // namespace zephyrate

@@ -1,0 +1,171 @@
+// Whole runs: device link, root, address question, the job and the closing status, with a
+// real device folder, a real folder server and a recording console.
+#include "engine/SyncRun.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/Console.h"
+#include "platform/FolderDevice.h"
+#include "platform/InternetSession.h"
+#include "settings/SettingsStore.h"
+#include "tests/support/FolderServer.h"
+#include "tests/support/RecordingSurface.h"
+#include "tests/support/TempFolder.h"
+
+namespace zephyrate::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+TEST(LogFileNameTest, TakesTheTextBeforeTheFirstSlashOrAllButTheLastCharacter) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"host/dir/list.txt", "host.log"},
+        {"127.0.0.1:8080/sub/index.txt", "127.0.0.1:8080.log"},
+        {"host", "hos.log"},
+        {"h", ".log"},
+        {"", ".log"},
+        {"/index.txt", ".log"},
+        {"../../etc/x", "...log"},
+    };
+    for (const auto& [url, name] : cases) {
+        EXPECT_EQ(LogFileName(url), name) << url;
+    }
+}
+
+class SyncRunTest : public ::testing::Test {
+  protected:
+    SyncRunTest()
+        : device_((temp_ / "device").string(), false),
+          settings_((temp_ / "settings.reg").string()),
+          console_(surface_, session_, device_, settings_) {
+        fs::create_directories(temp_ / "device");
+        temp_.WriteFile("www/sub/index.txt", "Header:zephyrate v1.0\nCEFolder:news\nFile: a.txt\n");
+        temp_.WriteFile("www/sub/a.txt", "alpha");
+        session_.SetProxy(INTERNET_OPEN_TYPE_DIRECT, "");
+        settings_.SetUseProxy(1);  // the run applies the stored proxy choice
+        // The update log is named relative to the current folder.
+        EXPECT_EQ(::chdir(temp_.Path().c_str()), 0);
+    }
+    ~SyncRunTest() override { EXPECT_EQ(::chdir(home_.c_str()), 0); }
+
+    std::string Address(std::string_view path = "/sub/index.txt") const {
+        return "127.0.0.1:" + std::to_string(server_.Port()) + std::string(path);
+    }
+
+    const fs::path home_ = fs::current_path();
+    TempFolder temp_;
+    FolderServer server_{temp_ / "www"};  // outlives the session
+    RecordingSurface surface_;
+    InternetSession session_;
+    FolderDevice device_;
+    SettingsStore settings_;
+    Console console_;
+};
+
+TEST_F(SyncRunTest, ARunSettlesTheRootAsksForTheAddressAndRunsItsJob) {
+    temp_.WriteFile("device/Storage Card/.storage-card", "");
+    surface_.QueueUrl(Address());
+    EXPECT_EQ(SyncRun(console_), RunOutcome::Finished);
+
+    const Texts status = surface_.StatusTexts();
+    EXPECT_EQ(status.front(), "Connecting to mobile device.");
+    EXPECT_EQ(status.back(), "Finished");
+    EXPECT_EQ(surface_.EventsOf("mode").front(), "running");
+    EXPECT_EQ(surface_.EventsOf("mode").back(), "idle");
+    EXPECT_TRUE(surface_.EventsOf("destination").empty());  // automatic selection asks nothing
+    EXPECT_EQ(settings_.PrePath(), "\\Storage Card\\Zephyrate");
+    EXPECT_EQ(TempFolder::ReadFile(temp_ / "device/Storage Card/Zephyrate/news/a.txt"), "alpha");
+    EXPECT_TRUE(fs::exists(temp_ / ("127.0.0.1:" + std::to_string(server_.Port()) + ".log")));
+    EXPECT_FALSE(console_.Control().Running());
+}
+
+TEST_F(SyncRunTest, TheClosingStatusSumsUpTheJob) {
+    struct Case {
+        std::string name;
+        std::string url;  // empty: the address question is cancelled
+        RunOutcome outcome;
+        std::size_t rows;
+    };
+    const Case cases[] = {
+        {"cancelled address", "", RunOutcome::Finished, 0},
+        {"missing index", Address("/missing.txt"), RunOutcome::Errors, 1},
+        {"missing file", Address(), RunOutcome::Errors, 2},
+    };
+    fs::remove(temp_ / "www/sub/a.txt");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        surface_.Clear();
+        if (!c.url.empty()) {
+            surface_.QueueUrl(c.url);
+        }
+        EXPECT_EQ(SyncRun(console_), c.outcome);
+        EXPECT_EQ(surface_.LastStatus(), c.outcome == RunOutcome::Finished
+                                             ? "Finished"
+                                             : "There were error(s). Check details for more info.");
+        EXPECT_EQ(console_.Jobs().Rows().size(), c.rows);
+    }
+    EXPECT_EQ(surface_.EventsOf("rows-cleared").size(), 1u);  // each run starts empty
+}
+
+TEST_F(SyncRunTest, ARootQuestionCancelledEndsTheRunWithoutAJob) {
+    settings_.SetDontask(false);
+    settings_.SetPrePath("\\Zephyrate");
+    EXPECT_EQ(SyncRun(console_), RunOutcome::NoRoot);
+    EXPECT_EQ(surface_.EventsOf("destination"), Texts{"Enter the root directory|\\Zephyrate|0"});
+    EXPECT_EQ(surface_.LastStatus(), "Connecting to mobile device.");
+    EXPECT_EQ(surface_.EventsOf("mode").back(), "idle");
+    EXPECT_TRUE(surface_.EventsOf("url").empty());
+    EXPECT_FALSE(console_.Control().Running());
+}
+
+TEST_F(SyncRunTest, ARootGivenInAdvanceIsStoredAndTestedWithoutTheAutomaticChoice) {
+    fs::create_directories(temp_ / "device/Data");
+    RunOptions options;
+    options.root = "\\Data";
+    surface_.QueueUrl(Address());
+    EXPECT_EQ(SyncRun(console_, options), RunOutcome::Finished);
+    EXPECT_EQ(TempFolder::ReadFile(temp_ / "device/Data/news/a.txt"), "alpha");
+
+    surface_.Clear();
+    options.root = "\\Missing";
+    EXPECT_EQ(SyncRun(console_, options), RunOutcome::NoRoot);
+    EXPECT_EQ(surface_.EventsOf("destination"),
+              Texts{"The specified path is invalid please select another path|\\Missing|1"});
+    EXPECT_EQ(settings_.PrePath(), "\\Missing");
+    EXPECT_TRUE(settings_.Dontask());  // the stored choice is left alone
+}
+
+TEST_F(SyncRunTest, AStopRequestLeftFromBeforeStopsTheNextRunsJob) {
+    console_.Control().SetCancelThisJob();
+    surface_.QueueUrl(Address());
+    EXPECT_EQ(SyncRun(console_), RunOutcome::Errors);
+    EXPECT_EQ(surface_.Rows(), Texts{"Kestrelwynd NV|User abort|1"});
+    EXPECT_FALSE(fs::exists(temp_ / "device/Zephyrate/news/a.txt"));
+}
+
+TEST_F(SyncRunTest, WithoutADeviceTheRunEndsAfterTheWaitAndTheRetryQuestion) {
+    FolderDevice absent((temp_ / "no-such-folder").string(), false);
+    Console console(surface_, session_, absent, settings_);
+    surface_.QueueUrl(Address());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SyncRun(console), RunOutcome::NoDevice);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
+    EXPECT_EQ(surface_.EventsOf("message"),
+              Texts{"Error|Couldn't establish a connection to the device. Check Activesync "
+                    "connection|retry-cancel"});
+    EXPECT_EQ(surface_.LastStatus(), "Failed to connect to the mobile device.");
+    EXPECT_EQ(surface_.EventsOf("mode").back(), "idle");
+    EXPECT_TRUE(surface_.EventsOf("url").empty());
+    EXPECT_FALSE(console.Control().Running());
+}
+
+}  // namespace
+}  // namespace zephyrate::test
