@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/ConsoleSurface.h"
 #include "engine/JobList.h"
@@ -44,6 +45,12 @@ class Console {
     DeviceRemote& Device() { return device_; }
     SettingsStore& Settings() { return settings_; }
 
+    // Why the last fetch of an index failed (the transport's own text, or "HTTP Error N"),
+    // empty when it did not: the job row only says "Connection with server failed", and a front
+    // end may tell more. Written and read on the worker thread of a run.
+    const std::string& FetchError() const { return fetchError_; }
+    void SetFetchError(std::string text) { fetchError_ = std::move(text); }
+
     // 0 go on, -1 cancel all jobs, 1 cancel this job; takes up the request it reports.
     int StopCheck();
 
@@ -66,6 +73,7 @@ class Console {
     std::uint32_t clockStart_ = 0;
     std::string statusText_;      // reused by every progress report
     std::string throughputText_;  // likewise
+    std::string fetchError_;
 };
 
 }  // namespace zephyrate

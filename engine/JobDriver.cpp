@@ -28,11 +28,12 @@ constexpr const char* kConnectionFailed = "Connection with server failed";
 // The index, read whole; nothing when the body breaks off. A server that drops the
 // connection half way through its index must end the job like a failed fetch, not take
 // the whole program down with it.
-std::unique_ptr<ServerConfig> LoadIndex(std::unique_ptr<HttpFile> response) {
+std::unique_ptr<ServerConfig> LoadIndex(Console& console, std::unique_ptr<HttpFile> response) {
     auto config = std::make_unique<ServerConfig>();
     try {
         config->Load(*response);
-    } catch (const InternetError&) {
+    } catch (const InternetError& error) {
+        console.SetFetchError(error.what());
         config.reset();
     }
     response->Close();
@@ -116,7 +117,7 @@ int RunJob(Console& console, SyncJob& job) {
     }
 
     surface.SetStatusText("Retrieving file index from server...");
-    std::unique_ptr<ServerConfig> config = LoadIndex(std::move(response));
+    std::unique_ptr<ServerConfig> config = LoadIndex(console, std::move(response));
     if (!config) {
         rows.SetRowStatus(jobRow, JobList::kError, kConnectionFailed);
         return kJobFailed;

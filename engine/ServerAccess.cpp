@@ -20,11 +20,12 @@ namespace {
 // Sends the request again with the job's login and reads the new status. False when no
 // response came or it carries no status: the fetch then ends as if the address could not
 // be opened, since there is nothing the user could be asked about.
-bool Resend(HttpFile& response, const SyncJob& job, std::uint32_t& status) {
+bool Resend(Console& console, HttpFile& response, const SyncJob& job, std::uint32_t& status) {
     ApplyRequestCredentials(response, job);
     try {
         response.SendRequest();
-    } catch (const InternetError&) {
+    } catch (const InternetError& error) {
+        console.SetFetchError(error.what());
         return false;
     }
     return response.QueryInfoStatusCode(status);
@@ -49,14 +50,16 @@ std::unique_ptr<HttpFile> FetchServerConfig(Console& console, std::string_view u
     // The prefix is always added: the user types the address without it.
     const std::string address = "http://" + std::string(url);
     bool firstPass = true;
+    console.SetFetchError({});
     for (;;) {
         bool reopen = false;
         std::unique_ptr<HttpFile> response;
         try {
             response = console.Session().OpenURL(
                 address, INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII);
-        } catch (const InternetError&) {
+        } catch (const InternetError& error) {
             // The caller's "Connecting with server..." stays; its failure row says the rest.
+            console.SetFetchError(error.what());
             return nullptr;
         }
         std::uint32_t status = 0;
@@ -67,7 +70,7 @@ std::unique_ptr<HttpFile> FetchServerConfig(Console& console, std::string_view u
         // once, so that a later pass goes straight to the question.
         if (firstPass && status == 401) {
             firstPass = false;
-            if (!Resend(*response, job, status)) {
+            if (!Resend(console, *response, job, status)) {
                 return nullptr;
             }
         }
@@ -82,13 +85,15 @@ std::unique_ptr<HttpFile> FetchServerConfig(Console& console, std::string_view u
             // Stored before the server answers, so the next question offers what was typed.
             settings.SetUserUsername(job.UserName);
             settings.SetUserPassword(job.Password);
-            if (!Resend(*response, job, status)) {
+            if (!Resend(console, *response, job, status)) {
                 return nullptr;
             }
             reopen = true;
         }
         if (status >= 400) {
-            surface.SetStatusText("HTTP Error " + std::to_string(status));
+            const std::string text = "HTTP Error " + std::to_string(status);
+            surface.SetStatusText(text);
+            console.SetFetchError(text);
             response->Close();
             return nullptr;
         }
