@@ -1,0 +1,281 @@
+// zephyrate-sync: one synchronisation run from a terminal, a script or a scheduler, with
+// the same engine as the window. See SyncOptions.cpp for the command line and the exit
+// codes.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/StopSignals.h"
+#include "cli/SyncOptions.h"
+#include "cli/TerminalPrompt.h"
+#include "cli/TerminalSurface.h"
+#include "engine/Console.h"
+#include "engine/SyncRun.h"
+#include "platform/DeviceFolderLocation.h"
+#include "platform/FolderDevice.h"
+#include "platform/InternetSession.h"
+#include "platform/RegistryDocument.h"
+#include "platform/RegistryFile.h"
+#include "settings/SettingsStore.h"
+
+namespace {
+
+using namespace zephyrate;
+namespace fs = std::filesystem;
+
+constexpr std::string_view kConnectionFailed = "Connection with server failed";
+
+void Complain(const std::string& text) {
+    std::fprintf(stderr, "zephyrate-sync: %s\n", text.c_str());
+}
+
+int UsageError(const std::string& text) {
+    Complain(text);
+    std::fputs(
+        "Usage: zephyrate-sync [OPTIONS] ADDRESS\n"
+        "Try 'zephyrate-sync --help' for the options.\n",
+        stderr);
+    return kExitUsage;
+}
+
+std::string Reason(int error) {
+    return std::strerror(error);
+}
+
+// Paths from the command line and the environment are taken as the user meant them,
+// before the program moves into the log folder.
+std::string Absolute(const std::string& path) {
+    std::error_code error;
+    fs::path absolute = fs::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+// The first line of the file, without its line break; nothing when it cannot be read.
+std::optional<std::string> ReadPassword(const std::string& file, std::string& problem) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        problem = Reason(errno);
+        return std::nullopt;
+    }
+    std::string line;
+    std::getline(in, line);
+    if (in.bad()) {
+        problem = "read error";
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
+std::optional<std::string> Environment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
+// $XDG_STATE_HOME/zephyrate, else ~/.local/state/zephyrate; a relative XDG_STATE_HOME is
+// invalid by the base-directory rules and is ignored.
+std::optional<std::string> DefaultLogFolder() {
+    if (std::optional<std::string> state = Environment("XDG_STATE_HOME");
+        state && state->front() == '/') {
+        return *state + "/zephyrate";
+    }
+    if (std::optional<std::string> home = Environment("HOME")) {
+        return *home + "/.local/state/zephyrate";
+    }
+    return std::nullopt;
+}
+
+// Makes the folder and its missing parents (mode 0700: the logs list what is on the
+// device) and moves into it, so that the update logs land there. An error text, or empty.
+std::string EnterLogFolder(const std::string& folder) {
+    std::string path;
+    std::size_t start = 0;
+    while (start <= folder.size()) {
+        std::size_t slash = folder.find('/', start);
+        if (slash == std::string::npos) {
+            slash = folder.size();
+        }
+        path = folder.substr(0, slash);
+        if (!path.empty() && mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+            return "cannot create the log folder " + path + ": " + Reason(errno);
+        }
+        start = slash + 1;
+    }
+    if (chdir(folder.c_str()) != 0) {
+        return "cannot use the log folder " + folder + ": " + Reason(errno);
+    }
+    if (access(".", W_OK) != 0) {
+        return "cannot write to the log folder " + folder + ": " + Reason(errno);
+    }
+    return "";
+}
+
+// The store reads a damaged or unusable file as the defaults without a word; a user who
+// runs from a script should know that the run did not use what was configured.
+void CheckSettingsFile(const std::string& path, TerminalSurface& surface) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return;  // a missing file is the usual first run
+    }
+    if (!S_ISREG(info.st_mode)) {
+        surface.Note("the settings file " + path +
+                     " is not a file; the defaults are used and no change is kept");
+        return;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        surface.Note("cannot read the settings file " + path + " (" + Reason(errno) +
+                     "); the defaults are used");
+        return;
+    }
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!bytes.empty() && !RegistryDocument::Parse(bytes).HasKey(SettingsStore::kKey)) {
+        surface.Note("the settings file " + path +
+                     " is damaged or holds no Zephyrate settings; the defaults are used");
+    }
+    if (access(path.c_str(), W_OK) != 0) {
+        surface.Note("the settings file " + path +
+                     " cannot be written; changes made during this run are not kept");
+    }
+}
+
+void ExplainOutcome(RunOutcome outcome, const std::string& deviceFolder, Console& console,
+                    TerminalSurface& surface, const std::string& address) {
+    switch (outcome) {
+        case RunOutcome::NoDevice:
+            surface.Note("no device: " + deviceFolder +
+                         " is missing, or is not a folder that this user may read and write");
+            return;
+        case RunOutcome::NoRoot:
+            surface.Note("no root folder on the device " + deviceFolder +
+                         " was settled; nothing was synchronised");
+            return;
+        case RunOutcome::Finished:
+            return;
+        case RunOutcome::Errors:
+            break;
+    }
+    const std::vector<JobList::Row>& rows = console.Jobs().Rows();
+    if (rows.empty() || rows.front().status != kConnectionFailed || surface.LoginDeclined()) {
+        return;  // the rows say what went wrong; a refused login was reported when asked
+    }
+    const std::string& reason = console.FetchError();
+    if (reason.starts_with("HTTP Error")) {
+        surface.Note("http://" + address + " answered " + reason);
+        return;
+    }
+    surface.Note(reason.empty() ? "the index at http://" + address + " could not be read"
+                                : "cannot reach http://" + address + ": " + reason);
+}
+
+int ExitCode(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::Finished:
+            return kExitFinished;
+        case RunOutcome::Errors:
+            return kExitErrors;
+        case RunOutcome::NoDevice:
+        case RunOutcome::NoRoot:
+            return kExitNoRun;
+    }
+    return kExitErrors;
+}
+
+int Run(const SyncOptions& options) {
+    // Before any other thread exists, so that every thread has the stop signals blocked.
+    const bool interactive = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
+    StopSignals signals(interactive ? STDIN_FILENO : -1);
+    signal(SIGPIPE, SIG_IGN);  // a closed output must not end the run half way
+
+    TerminalSurface::Setup setup;
+    setup.address = options.address;
+    setup.quiet = options.quiet;
+    setup.force = options.force;
+    setup.progressBar = isatty(STDOUT_FILENO);
+    setup.user = options.user;
+    if (options.passwordFile) {
+        std::string problem;
+        setup.password = ReadPassword(*options.passwordFile, problem);
+        if (!setup.password) {
+            return UsageError("cannot read the password file " + *options.passwordFile + ": " +
+                              problem);
+        }
+    }
+
+    TerminalPrompt prompt(STDIN_FILENO, STDERR_FILENO, signals.WakeDescriptor());
+    TerminalSurface surface(std::move(setup), stdout, stderr, interactive ? &prompt : nullptr);
+
+    // Checked before the first read: reading opens the key, which may rewrite the file.
+    const std::string settingsPath = Absolute(RegistryFile::DefaultLocation(options.settings));
+    CheckSettingsFile(settingsPath, surface);
+    SettingsStore settings(settingsPath);
+    const DeviceFolderChoice device =
+        DeviceFolderLocation::Choose(options.device, settings.DeviceFolder());
+    const std::string deviceFolder = Absolute(device.path);
+
+    const std::optional<std::string> logFolder =
+        options.logDir.empty() ? DefaultLogFolder() : std::optional(options.logDir);
+    if (!logFolder) {
+        Complain("no log folder: set HOME or XDG_STATE_HOME, or give --log-dir");
+        return kExitErrors;
+    }
+    if (std::string problem = EnterLogFolder(*logFolder); !problem.empty()) {
+        Complain(problem);
+        return options.logDir.empty() ? kExitErrors : kExitUsage;
+    }
+
+    InternetSession session;
+    FolderDevice folder(deviceFolder, device.createWhenMissing);
+    Console console(surface, session, folder, settings);
+    signals.Watch(console.Control());
+
+    RunOptions runOptions;
+    runOptions.root = options.root;
+    const RunOutcome outcome = SyncRun(console, runOptions);
+    surface.PrintJobList(console.Jobs().Rows());
+    if (signals.Interrupted()) {
+        return kExitInterrupted;
+    }
+    ExplainOutcome(outcome, deviceFolder, console, surface, options.address);
+    return ExitCode(outcome);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const SyncOptions::Parsed parsed = SyncOptions::Parse(arguments);
+    if (!parsed.error.empty()) {
+        return UsageError(parsed.error);
+    }
+    if (parsed.options.help) {
+        std::fwrite(SyncOptions::Usage().data(), 1, SyncOptions::Usage().size(), stdout);
+        return kExitFinished;
+    }
+    if (parsed.options.version) {
+        std::fputs(SyncOptions::Version().c_str(), stdout);
+        return kExitFinished;
+    }
+    try {
+        return Run(parsed.options);
+    } catch (const std::exception& error) {
+        Complain(error.what());
+        return kExitErrors;
+    }
+}
