@@ -26,61 +26,45 @@ unsigned ModeOf(const fs::path& path) {
 
 TEST(LocalFilesTest, ReadsRegularFilesUpToTheLimitOnly) {
     TempFolder folder;
-    const std::string full = folder.WriteFile("ten", "0123456789").string();
-    EXPECT_EQ(ReadLocalFile(full, 10), "0123456789");
-    std::string error;
-    EXPECT_FALSE(ReadLocalFile(full, 9, &error));
-    EXPECT_NE(error.find("ten"), std::string::npos) << error;
-
-    const struct {
-        std::string name;
-        void (*make)(const fs::path&);
-    } unusable[] = {
-        {"missing", [](const fs::path&) {}},
-        {"folder", [](const fs::path& p) { fs::create_directory(p); }},
-        // A pipe with no writer would block an open for reading forever.
-        {"fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
-    };
-    for (const auto& c : unusable) {
-        c.make(folder / c.name);
-        error.clear();
-        EXPECT_FALSE(ReadLocalFile((folder / c.name).string(), 100, &error)) << c.name;
-        EXPECT_FALSE(error.empty()) << c.name;
+    EXPECT_EQ(ReadLocalFile(folder.WriteFile("ten", "0123456789").string(), 10), "0123456789");
+    fs::create_directory(folder / "folder");
+    // A pipe with no writer would block an open for reading forever.
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    for (const char* name : {"ten", "missing", "folder", "fifo"}) {
+        std::string error;
+        EXPECT_FALSE(ReadLocalFile((folder / name).string(), 9, &error)) << name;
+        EXPECT_NE(error.find((folder / name).string()), std::string::npos) << error;
     }
 }
 
-TEST(LocalFilesTest, ReplacesWithTheGivenModeOrLeavesTheOldFile) {
+TEST(LocalFilesTest, ReplacesWithTheGivenModeOrLeavesNoTemporaryFile) {
     TempFolder folder;
-    const fs::path file = folder / "settings.reg";
-    ::umask(::umask(0077));  // the mode must not depend on the umask
-    ASSERT_TRUE(ReplaceLocalFile(file.string(), "first", 0644));
+    const std::string file = (folder / "settings.reg").string();
+    const mode_t saved = ::umask(0077);  // the mode must not depend on the umask
+    EXPECT_TRUE(ReplaceLocalFile(file, "first", 0644));
     EXPECT_EQ(ModeOf(file), 0644u);
-    ASSERT_TRUE(ReplaceLocalFile(file.string(), "second", 0600));
+    EXPECT_TRUE(ReplaceLocalFile(file, "second", 0600));
+    ::umask(saved);
     EXPECT_EQ(TempFolder::ReadFile(file), "second");
     EXPECT_EQ(ModeOf(file), 0600u);
 
-    // A folder in the file's place: the rename fails and no temporary file stays behind.
+    // A folder in the file's place or no folder at all: the replace fails and cleans up.
     fs::create_directories(folder / "busy/inside");
-    std::string error;
-    EXPECT_FALSE(ReplaceLocalFile((folder / "busy").string(), "x", 0600, &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(ReplaceLocalFile((folder / "missing/file").string(), "x", 0600, &error));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 2);
+    EXPECT_FALSE(ReplaceLocalFile((folder / "busy").string(), "x", 0600));
+    EXPECT_FALSE(ReplaceLocalFile((folder / "missing/file").string(), "x", 0600));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), {}), 2);
     EXPECT_TRUE(fs::is_directory(folder / "busy/inside"));
 }
 
-TEST(LocalFilesTest, MakesFoldersOnlyWhereNothingElseIs) {
+TEST(LocalFilesTest, MakesPrivateFoldersOnlyWhereNothingElseIs) {
     TempFolder folder;
     EXPECT_TRUE(MakeLocalFolders((folder / "a/b/c").string()));
     EXPECT_EQ(ModeOf(folder / "a/b/c"), 0700u);
-    EXPECT_TRUE(MakeLocalFolders((folder / "a/b").string()));
     folder.WriteFile("file", "");
-    EXPECT_FALSE(MakeLocalFolders((folder / "file").string()));
-    EXPECT_FALSE(MakeLocalFolders((folder / "file/below").string()));
     fs::create_symlink("nowhere", folder / "dangling");
-    EXPECT_FALSE(MakeLocalFolders((folder / "dangling").string()));
-
-    EXPECT_EQ(LocalParentFolder("/a/b.reg"), "/a");
+    for (const char* inTheWay : {"file", "file/below", "dangling"}) {
+        EXPECT_FALSE(MakeLocalFolders((folder / inTheWay).string())) << inTheWay;
+    }
     EXPECT_EQ(LocalParentFolder("/b.reg"), "/");
     EXPECT_EQ(LocalParentFolder("b.reg"), ".");
 }
