@@ -279,6 +279,7 @@ TEST_F(ZephyrateSyncTest, FailuresAreExplainedOnTheErrorStream) {
     };
     const Case cases[] = {
         {"refused connection", refused + "/index.txt", "", 1, "cannot reach http://" + refused},
+        {"unknown host", "no-such-host.invalid/index.txt", "", 1, "Could not resolve host"},
         {"missing index", Host(server.Port()) + "/none.txt", "", 1, "answered HTTP Error 404"},
         {"damaged settings", address, "\x01\x02 not a registry file\n[", 0, "is damaged"},
     };
