@@ -1,7 +1,8 @@
 // One HTTP request and its response, driven by a libcurl multi handle in the calling
 // thread: Send returns at the final response's headers and the body is pulled on demand
-// by Read, at most about 1 MiB ahead. Used by one thread at a time; keeps the session's
-// shared state alive. Private to platform/; HttpFile is its public face.
+// by Read, at most about 1 MiB ahead and not before the first Read. Used by one thread
+// at a time; keeps the session's shared state alive. Private to platform/; HttpFile is its
+// public face.
 #pragma once
 
 #include <array>
@@ -24,7 +25,9 @@ namespace zephyrate {
 
 class CurlTransfer {
   public:
-    // Read-ahead limit: the transfer pauses when this much is buffered and unread.
+    // Read-ahead limit: the transfer pauses when this much is buffered and unread. Before
+    // the first Read nothing is taken: a caller that closes unread (a current file) would
+    // only pay for copying a body it throws away.
     static constexpr std::size_t kReadAhead = 1024 * 1024;
     // A rest of the body up to this size is read away on close so the connection can be
     // reused; a longer one is cut by closing the connection. Measured on 127.0.0.1, where a
@@ -81,6 +84,8 @@ class CurlTransfer {
     template <class Ready>
     void Pump(Ready ready, std::chrono::milliseconds stallLimit);
     void CollectDone();
+    // Has the kernel acknowledge what arrived now rather than after its delayed-ACK time.
+    void AcknowledgeAtOnce() noexcept;
     void Detach() noexcept;
     void ResetResponse();
 
@@ -90,7 +95,8 @@ class CurlTransfer {
     std::optional<HttpLogin> requestLogin_;
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy_;
-    std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi_;
+    // multi_ and ring_ are lent by the session and given back on destruction.
+    InternetSessionCore::MultiHandle multi_{nullptr, &curl_multi_cleanup};
     std::array<char, CURL_ERROR_SIZE> errorBuffer_{};
     bool attached_ = false;  // the easy handle is in the multi handle
     bool closed_ = false;
@@ -101,9 +107,10 @@ class CurlTransfer {
     Block final_;
     bool finalKnown_ = false;
     std::optional<std::uint64_t> contentLength_;
-    ByteRing ring_{kReadAhead};
+    ByteRing ring_{0};         // the read-ahead, lent like multi_
+    bool bodyWanted_ = false;  // Read was called since the last Send
     bool paused_ = false;
-    std::size_t pausedNeed_ = 0;  // size of the chunk that did not fit
+    std::size_t pausedNeed_ = 0;  // size of the chunk that was held back
     bool draining_ = false;
     bool done_ = false;
     std::optional<InternetError> error_;

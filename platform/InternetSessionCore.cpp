@@ -7,6 +7,14 @@
 
 namespace zephyrate {
 
+namespace {
+
+// More transfers than this are rarely alive at once (a job has one, the index fetch one);
+// each kept set may hold 1 MiB.
+constexpr std::size_t kPooledParts = 2;
+
+}  // namespace
+
 InternetSessionCore::InternetSessionCore() {
     // Reference-counted and thread-safe in the libcurl we build against ("threadsafe").
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
@@ -26,6 +34,7 @@ InternetSessionCore::InternetSessionCore() {
 }
 
 InternetSessionCore::~InternetSessionCore() {
+    pool_.clear();
     // Every response holds this object, so no easy handle uses the share any more.
     curl_share_cleanup(share_);
     curl_global_cleanup();
@@ -98,6 +107,39 @@ void InternetSessionCore::RememberLogin(const std::string& origin, const HttpLog
     }
     std::lock_guard lock(mutex_);
     rememberedLogins_[origin] = login;
+}
+
+InternetSessionCore::TransferParts InternetSessionCore::TakeTransferParts(
+    std::size_t readAheadCap) {
+    {
+        std::lock_guard lock(poolMutex_);
+        if (!pool_.empty()) {
+            TransferParts parts = std::move(pool_.back());
+            pool_.pop_back();
+            return parts;
+        }
+    }
+    TransferParts parts{MultiHandle(curl_multi_init(), &curl_multi_cleanup),
+                        ByteRing(readAheadCap)};
+    if (!parts.multi) {
+        throw std::bad_alloc();
+    }
+    return parts;
+}
+
+void InternetSessionCore::ReturnTransferParts(TransferParts parts) noexcept {
+    if (!parts.multi) {
+        return;
+    }
+    parts.readAhead.Clear();
+    std::lock_guard lock(poolMutex_);
+    if (pool_.size() < kPooledParts) {
+        try {
+            pool_.push_back(std::move(parts));
+        } catch (...) {
+            // Out of memory: the parts are simply freed.
+        }
+    }
 }
 
 std::string InternetSessionCore::OriginOf(const std::string& url) {

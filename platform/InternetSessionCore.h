@@ -8,12 +8,16 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <curl/curl.h>
+
+#include "platform/ByteRing.h"
 
 namespace zephyrate {
 
@@ -36,6 +40,16 @@ struct RequestSettings {
 
 class InternetSessionCore {
   public:
+    using MultiHandle = std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)>;
+    // What a transfer borrows for its lifetime: the two parts that cost most to make anew
+    // for every request. A multi handle brings a wake-up socket pair and a dozen system
+    // calls; the read-ahead buffer grows to 1 MiB of fresh pages, a hundred page faults
+    // per file of a few hundred KiB.
+    struct TransferParts {
+        MultiHandle multi;
+        ByteRing readAhead;
+    };
+
     InternetSessionCore();
     ~InternetSessionCore();
     InternetSessionCore(const InternetSessionCore&) = delete;
@@ -57,6 +71,12 @@ class InternetSessionCore {
     // Called when a server accepted a login (status below 400 after it was offered).
     void RememberLogin(const std::string& origin, const HttpLogin& login);
 
+    // Parts from the pool, or new ones with a read-ahead limit of readAheadCap (throws
+    // std::bad_alloc). Both calls are safe from any thread.
+    TransferParts TakeTransferParts(std::size_t readAheadCap);
+    // Gives parts back for the next transfer; no transfer may be attached to the handle.
+    void ReturnTransferParts(TransferParts parts) noexcept;
+
     // "scheme://host:port" in lower case with the default port filled in; empty when the
     // address cannot be parsed.
     static std::string OriginOf(const std::string& url);
@@ -77,6 +97,9 @@ class InternetSessionCore {
     // One lock per kind of shared data, as libcurl asks for them.
     std::array<std::mutex, CURL_LOCK_DATA_LAST> shareLocks_;
     CURLSH* share_ = nullptr;
+
+    std::mutex poolMutex_;
+    std::vector<TransferParts> pool_;  // emptied before share_ goes
 };
 
 }  // namespace zephyrate
