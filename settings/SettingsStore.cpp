@@ -26,38 +26,32 @@ constexpr std::string_view kDeviceFolder = "DeviceFolder";
 
 SettingsStore::SettingsStore(std::string path) : file_(std::move(path)) {}
 
-std::int32_t SettingsStore::ReadNumber(std::string_view name, std::int32_t defaultValue) {
+std::optional<RegistryValue> SettingsStore::ReadValue(std::string_view name, std::uint32_t type) {
     std::optional<RegistryDocument> key = file_.OpenKey(kKey);
     if (!key) {
-        return defaultValue;
+        return std::nullopt;
     }
     std::optional<RegistryValue> value = key->Find(kKey, name);
-    if (!value || value->type != REG_DWORD) {
-        return defaultValue;
+    if (!value || value->type != type) {
+        return std::nullopt;
     }
-    return static_cast<std::int32_t>(value->number);
+    return value;
+}
+
+std::int32_t SettingsStore::ReadNumber(std::string_view name, std::int32_t defaultValue) {
+    const std::optional<RegistryValue> value = ReadValue(name, REG_DWORD);
+    return value ? static_cast<std::int32_t>(value->number) : defaultValue;
 }
 
 bool SettingsStore::ReadFlag(std::string_view name, bool defaultValue) {
-    std::optional<RegistryDocument> key = file_.OpenKey(kKey);
-    if (!key) {
-        return defaultValue;
-    }
-    std::optional<RegistryValue> value = key->Find(kKey, name);
-    if (!value || value->type != REG_DWORD) {
-        return defaultValue;
-    }
-    return value->number != 0;
+    const std::optional<RegistryValue> value = ReadValue(name, REG_DWORD);
+    return value ? value->number != 0 : defaultValue;
 }
 
 std::string SettingsStore::ReadText(std::string_view name, std::string_view defaultValue) {
-    std::optional<RegistryDocument> key = file_.OpenKey(kKey);
-    if (!key) {
-        return std::string(defaultValue);
-    }
-    std::optional<RegistryValue> value = key->Find(kKey, name);
+    const std::optional<RegistryValue> value = ReadValue(name, REG_SZ);
     // The text and its terminating zero must fit the buffer; a zero inside ends it.
-    if (!value || value->type != REG_SZ || value->text.size() + 1 > kTextBufferSize) {
+    if (!value || value->text.size() + 1 > kTextBufferSize) {
         return std::string(defaultValue);
     }
     return value->text.substr(0, value->text.find('\0'));

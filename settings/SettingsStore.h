@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -80,6 +81,8 @@ class SettingsStore {
     std::string ProxyAddress();
 
   private:
+    // The value when the key opens and the value has this type.
+    std::optional<RegistryValue> ReadValue(std::string_view name, std::uint32_t type);
     // Sets one in-memory copy and returns the value.
     template <typename T>
     T Mirror(T& copy, T value);
