@@ -182,7 +182,7 @@ void CurlTransfer::Send() {
     }
     attached_ = true;
     lastByte_ = Clock::now();
-    Pump([this] { return finalKnown_; }, stallLimit_);
+    Pump([this] { return finalKnown_; }, stallLimit_, Wait::CheckFirst);
     if (!finalKnown_) {
         InternetError error = error_ ? *error_ : InternetError("The server sent no response");
         Finish();
@@ -222,7 +222,7 @@ std::size_t CurlTransfer::Read(void* buffer, std::size_t count) {
             }
             break;
         }
-        Pump([this] { return !ring_.Empty(); }, stallLimit_);
+        Pump([this] { return !ring_.Empty(); }, stallLimit_, Wait::Sleep);
     }
     consumed_ += copied;
     return copied;
@@ -244,7 +244,7 @@ void CurlTransfer::Finish() noexcept {
                 ring_.Clear();
                 const std::uint64_t start = received_;
                 Pump([&] { return received_ - start > kDrainLimit; },
-                     std::min(stallLimit_, kDrainPatience));
+                     std::min(stallLimit_, kDrainPatience), Wait::Sleep);
             } catch (...) {
                 // Nothing to report when abandoning a body; the connection just closes.
             }
@@ -266,7 +266,7 @@ void CurlTransfer::Detach() noexcept {
 }
 
 template <class Ready>
-void CurlTransfer::Pump(Ready ready, std::chrono::milliseconds stallLimit) {
+void CurlTransfer::Pump(Ready ready, std::chrono::milliseconds stallLimit, Wait wait) {
     const Clock::time_point waitStart = Clock::now();
     while (!ready() && !done_) {
         if (paused_) {
@@ -305,11 +305,13 @@ void CurlTransfer::Pump(Ready ready, std::chrono::milliseconds stallLimit) {
             Detach();
             break;
         }
-        const auto wait =
+        const auto sleep =
             std::min<std::chrono::milliseconds::rep>((stallLimit - quiet).count(), 1000);
         AcknowledgeAtOnce();
-        curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::max<long long>(wait, 1)),
-                        nullptr);
+        if (wait == Wait::Sleep || !ReadyWithoutSleeping()) {
+            curl_multi_poll(multi_.get(), nullptr, 0,
+                            static_cast<int>(std::max<long long>(sleep, 1)), nullptr);
+        }
     }
 }
 
@@ -339,6 +341,20 @@ void CurlTransfer::AcknowledgeAtOnce() noexcept {
         }
     }
 #endif
+}
+
+bool CurlTransfer::ReadyWithoutSleeping() noexcept {
+    const Clock::time_point until = Clock::now() + kAnswerCheck;
+    do {
+        int ready = 0;
+        if (curl_multi_wait(multi_.get(), nullptr, 0, 0, &ready) != CURLM_OK) {
+            return false;
+        }
+        if (ready > 0) {
+            return true;
+        }
+    } while (Clock::now() < until);
+    return false;
 }
 
 void CurlTransfer::CollectDone() {

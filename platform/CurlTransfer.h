@@ -35,6 +35,14 @@ class CurlTransfer {
     // (0.2 ms each); on a real link a new connection costs one to three round trips more.
     static constexpr std::uint64_t kDrainLimit = 256 * 1024;
 
+    // While a response is awaited, the socket is checked this long before the thread
+    // sleeps: a server on this machine answers within it, and a sleep and wake-up cost
+    // both sides more than the wait itself (a warm sync of 2000 small files from nginx on
+    // 127.0.0.1 took 266 ms with sleeping, 193 ms with checking first). A distant server
+    // costs at most this much processor time per request. Body reads always sleep, so a
+    // slow download does not keep a processor busy.
+    static constexpr std::chrono::microseconds kAnswerCheck{100};
+
     CurlTransfer(std::shared_ptr<InternetSessionCore> session, std::string url);
     ~CurlTransfer();
     CurlTransfer(const CurlTransfer&) = delete;
@@ -81,11 +89,16 @@ class CurlTransfer {
     std::size_t OnBody(const char* data, std::size_t count);
     void MakeFinal();
     void ApplySettings(const RequestSettings& settings);
+    enum class Wait { Sleep, CheckFirst };
+    // Runs libcurl until ready() holds, the transfer ends or nothing arrives for
+    // stallLimit. CheckFirst polls for up to kAnswerCheck before each sleep.
     template <class Ready>
-    void Pump(Ready ready, std::chrono::milliseconds stallLimit);
+    void Pump(Ready ready, std::chrono::milliseconds stallLimit, Wait wait);
     void CollectDone();
     // Has the kernel acknowledge what arrived now rather than after its delayed-ACK time.
     void AcknowledgeAtOnce() noexcept;
+    // Whether a socket became ready within kAnswerCheck, checked without sleeping.
+    bool ReadyWithoutSleeping() noexcept;
     void Detach() noexcept;
     void ResetResponse();
 

@@ -1,7 +1,9 @@
 // How responses are paced over the connections a session keeps: servers that hold back
-// the end of a response until it is acknowledged, and many responses alive at once or in
-// several threads, each with its own body.
+// the end of a response until it is acknowledged, slow servers that must not keep a
+// processor busy, and many responses alive at once or in several threads, each with its
+// own body.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <chrono>
 #include <memory>
@@ -57,6 +59,44 @@ TEST(InternetSessionPaceTest, AServerThatHoldsBackTheEndOfAResponseIsNotKeptWait
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     // Without the fix most requests wait 40 ms (well over a second in all).
     EXPECT_LT(took.count(), kRequests * 40 / 4) << "ms for " << kRequests << " requests";
+}
+
+std::chrono::microseconds ThreadProcessorTime() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::duration_cast<std::chrono::microseconds>(
+                                                  std::chrono::nanoseconds(now.tv_nsec));
+}
+
+TEST(InternetSessionPaceTest, WaitingForASlowServerKeepsNoProcessorBusy) {
+    // Each answer comes 30 ms after its request, and its body in four pieces 30 ms apart:
+    // a wait that checked the socket without sleeping all along would burn over a second.
+    constexpr int kRequests = 6;
+    test::RawHttpServer server([&](test::RawHttpServer::Connection& c) {
+        while (!c.ReadRequest().empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: 4000\r\n\r\n");
+            for (int piece = 0; piece < 4; ++piece) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                c.Send(std::string(1000, 'z'));
+            }
+        }
+    });
+    InternetSession session;
+    const auto wallStart = Clock::now();
+    const auto processorStart = ThreadProcessorTime();
+    for (int i = 0; i < kRequests; ++i) {
+        auto file = session.OpenURL(server.Url("/" + std::to_string(i)));
+        ASSERT_EQ(ReadAll(*file), std::string(4000, 'z')) << i;
+    }
+    const auto busy = std::chrono::duration_cast<std::chrono::milliseconds>(ThreadProcessorTime() -
+                                                                            processorStart);
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - wallStart);
+    EXPECT_GE(took.count(), kRequests * 150);
+    // Each request may check for its answer briefly (a tenth of a millisecond) before
+    // sleeping; the rest of the 900 ms is spent asleep.
+    EXPECT_LT(busy.count(), took.count() / 10) << "ms busy of " << took.count() << " ms";
 }
 
 TEST(InternetSessionPaceTest, ResponsesAliveAtOnceOrInThreadsEachReadTheirOwnBody) {
