@@ -48,8 +48,8 @@ DeviceFileTable::Opened DeviceFileTable::Open(int folder, const std::string& nam
             return {DeviceErrorFromErrno(errno)};
         }
     }
-    const int statusFlags = fcntl(fd.Get(), F_GETFL);
-    if (statusFlags == -1 || fcntl(fd.Get(), F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
+    // Of the flags above only O_NONBLOCK is a status flag that F_SETFL changes.
+    if (fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return {DeviceErrorFromErrno(errno)};
     }
     auto file = std::make_shared<OpenFile>();

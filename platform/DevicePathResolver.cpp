@@ -221,45 +221,59 @@ std::uint32_t DevicePathResolver::Find(int folder, const std::string& wanted, En
 DevicePathResolver::Location DevicePathResolver::Locate(
     int root, const std::vector<std::string>& names) const {
     Location location;
-    ScopedFd current(fcntl(root, F_DUPFD_CLOEXEC, 0));
-    if (!current.Valid()) {
-        location.error = DeviceErrorFromErrno(errno);
-        return location;
-    }
-    if (names.empty()) {
-        if (fstat(root, &location.status) != 0) {
+    if (names.size() <= 1) {
+        // The location keeps a descriptor of its folder, here the device folder itself.
+        location.folder = ScopedFd(fcntl(root, F_DUPFD_CLOEXEC, 0));
+        if (!location.folder.Valid()) {
             location.error = DeviceErrorFromErrno(errno);
             return location;
         }
-        location.folder = std::move(current);
-        location.exists = true;
-        return location;
+        if (names.empty()) {
+            if (fstat(root, &location.status) != 0) {
+                location.error = DeviceErrorFromErrno(errno);
+                location.folder = ScopedFd();
+                return location;
+            }
+            location.exists = true;
+            return location;
+        }
     }
+    ScopedFd opened;  // the folder reached so far, unless it still is root
+    const auto current = [&] { return opened.Valid() ? opened.Get() : root; };
     for (std::size_t i = 0; i + 1 < names.size(); ++i) {
-        Entry entry;
-        const std::uint32_t error = Find(current.Get(), names[i], entry);
-        if (error != ERROR_SUCCESS) {
-            location.error = error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error;
-            return location;
-        }
-        if (S_ISLNK(entry.status.st_mode)) {
-            location.error = ERROR_ACCESS_DENIED;
-            return location;
-        }
-        if (!S_ISDIR(entry.status.st_mode)) {
-            location.error = ERROR_PATH_NOT_FOUND;
-            return location;
-        }
-        ScopedFd next(OpenBelow(current.Get(), entry.name, O_PATH | O_DIRECTORY));
+        // Most paths name their folders exactly: one open settles those. Anything else
+        // (another case, a link, a file, a missing name) takes the full lookup.
+        ScopedFd next(OpenBelow(current(), names[i], O_PATH | O_DIRECTORY));
         if (!next.Valid()) {
-            const std::uint32_t openError = DeviceErrorFromErrno(errno);
-            location.error = openError == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : openError;
-            return location;
+            Entry entry;
+            const std::uint32_t error = Find(current(), names[i], entry);
+            if (error != ERROR_SUCCESS) {
+                location.error = error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error;
+                return location;
+            }
+            if (S_ISLNK(entry.status.st_mode)) {
+                location.error = ERROR_ACCESS_DENIED;
+                return location;
+            }
+            if (!S_ISDIR(entry.status.st_mode)) {
+                location.error = ERROR_PATH_NOT_FOUND;
+                return location;
+            }
+            next = ScopedFd(OpenBelow(current(), entry.name, O_PATH | O_DIRECTORY));
+            if (!next.Valid()) {
+                const std::uint32_t openError = DeviceErrorFromErrno(errno);
+                location.error =
+                    openError == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : openError;
+                return location;
+            }
         }
-        current = std::move(next);
+        opened = std::move(next);
+    }
+    if (opened.Valid()) {
+        location.folder = std::move(opened);
     }
     Entry last;
-    const std::uint32_t error = Find(current.Get(), names.back(), last);
+    const std::uint32_t error = Find(location.folder.Get(), names.back(), last);
     if (error == ERROR_SUCCESS) {
         location.exists = true;
         location.name = std::move(last.name);
@@ -268,9 +282,9 @@ DevicePathResolver::Location DevicePathResolver::Locate(
         location.name = names.back();
     } else {
         location.error = error;
+        location.folder = ScopedFd();
         return location;
     }
-    location.folder = std::move(current);
     location.topLevel = names.size() == 1;
     return location;
 }
