@@ -27,6 +27,7 @@
 #include "platform/InternetSession.h"
 #include "platform/RegistryDocument.h"
 #include "platform/RegistryFile.h"
+#include "platform/WinTypes.h"
 #include "settings/SettingsStore.h"
 
 namespace {
@@ -155,6 +156,24 @@ void CheckSettingsFile(const std::string& path, TerminalSurface& surface) {
     }
 }
 
+// Why the device took no more files, for the device's error codes that a write meets.
+std::string DeviceWriteProblem(std::uint32_t code) {
+    switch (code) {
+        case ERROR_DISK_FULL:
+            return "it is full";
+        case ERROR_ACCESS_DENIED:
+            return "access denied (a read-only folder or file, or one of another user)";
+        case ERROR_SHARING_VIOLATION:
+            return "a file is in use by another program";
+        case ERROR_NOT_READY:
+            return "the folder went away or could not be read or written";
+        case ERROR_FILENAME_EXCED_RANGE:
+            return "a name or path is too long for it";
+        default:
+            return "device error " + std::to_string(code);
+    }
+}
+
 void ExplainOutcome(RunOutcome outcome, const std::string& deviceFolder, Console& console,
                     TerminalSurface& surface, const std::string& address) {
     switch (outcome) {
@@ -170,6 +189,10 @@ void ExplainOutcome(RunOutcome outcome, const std::string& deviceFolder, Console
             return;
         case RunOutcome::Errors:
             break;
+    }
+    if (const std::uint32_t code = console.DeviceWriteError(); code != ERROR_SUCCESS) {
+        surface.Note("files could not be written to the device folder " + deviceFolder + ": " +
+                     DeviceWriteProblem(code));
     }
     const std::vector<JobList::Row>& rows = console.Jobs().Rows();
     if (rows.empty() || rows.front().status != kConnectionFailed || surface.LoginDeclined()) {

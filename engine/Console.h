@@ -50,6 +50,11 @@ class Console {
     // end may tell more. Written and read on the worker thread of a run.
     const std::string& FetchError() const { return fetchError_; }
     void SetFetchError(std::string text) { fetchError_ = std::move(text); }
+    // The device's error code for the last file of the job that could not be written
+    // (ERROR_SUCCESS when none): the row only says "Error: writing file data to device",
+    // and a front end may say why (a full or read-only device). Worker thread only.
+    std::uint32_t DeviceWriteError() const { return deviceWriteError_; }
+    void SetDeviceWriteError(std::uint32_t code) { deviceWriteError_ = code; }
 
     // 0 go on, -1 cancel all jobs, 1 cancel this job; takes up the request it reports.
     int StopCheck();
@@ -74,6 +79,7 @@ class Console {
     std::string statusText_;      // reused by every progress report
     std::string throughputText_;  // likewise
     std::string fetchError_;
+    std::uint32_t deviceWriteError_ = 0;
 };
 
 }  // namespace zephyrate

@@ -13,6 +13,7 @@
 #include "engine/SyncLog.h"
 #include "platform/HttpFile.h"
 #include "platform/InternetError.h"
+#include "platform/WinTypes.h"
 #include "settings/SettingsStore.h"
 #include "transfer/DeviceFolders.h"
 #include "transfer/DevicePaths.h"
@@ -87,6 +88,7 @@ int RunJob(Console& console, SyncJob& job) {
     ConsoleSurface& surface = console.Surface();
     JobList& rows = console.Jobs();
     JobValues& values = console.Job();
+    console.SetDeviceWriteError(ERROR_SUCCESS);
 
     surface.SetProviderLink(job.ProviderWebSite);
     values.ServerFolderAddress = ParentPath(job.Url);

@@ -26,9 +26,14 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
     source.SeekToBegin();
     std::array<unsigned char, kChunk> buffer;
 
-    if (!EnsureFolder(device, ParentPath(path))) {
+    const auto fail = [&] {
+        console.SetDeviceWriteError(device.CeGetLastError());
         entry.Result = 2;
         return false;
+    };
+
+    if (!EnsureFolder(device, ParentPath(path))) {
+        return fail();
     }
     WidePath wide(path);
     const auto create = [&] {
@@ -41,8 +46,7 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
         (void)MoveToTrash(device, console.Job(), path);
         file.Reset(create());
         if (!file.IsOpen()) {
-            entry.Result = 2;
-            return false;
+            return fail();
         }
     }
 
@@ -57,8 +61,7 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
         if (!device.CeWriteFile(file.Get(), buffer.data(), static_cast<std::uint32_t>(count),
                                 &written)) {
             console.Surface().SetProgressPosition(0);
-            entry.Result = 2;
-            return false;
+            return fail();
         }
         done += written;
         entry.Result = console.ReportProgress(total, done, entry.Name);

@@ -3,11 +3,13 @@
 // not a terminal.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,6 +119,59 @@ TEST_F(ZephyrateSyncTest, AbsentDeviceEndsAfterOneWaitWithoutAQuestion) {
     EXPECT_FALSE(Has(result.err, "Retry"));
     EXPECT_GE(elapsed, 4500ms);
     EXPECT_LT(elapsed, 15s);
+}
+
+// The command run in a mount namespace of its own, with a tmpfs mounted on the place's
+// device folder with the given options; nothing when this system allows no such mount.
+std::optional<Strings> OnOwnTmpfs(const Place& place, const std::string& options,
+                                  const Strings& command, const Strings& environment) {
+    const Strings unshare = {"/usr/bin/unshare",
+                             geteuid() == 0 ? "-m" : "-rm",
+                             "/bin/sh",
+                             "-c",
+                             "mount -t tmpfs -o \"$0\" tmpfs \"$1\" && shift && exec \"$@\"",
+                             options,
+                             place.Device().string()};
+    Strings probe = unshare;
+    probe.push_back("/bin/true");
+    if (ChildProcess::Run(probe, environment).code != 0) {
+        return std::nullopt;
+    }
+    Strings wrapped = unshare;
+    wrapped.insert(wrapped.end(), command.begin(), command.end());
+    return wrapped;
+}
+
+TEST_F(ZephyrateSyncTest, AFullOrReadOnlyDeviceIsExplained) {
+    FolderServer server(site_.Path());
+    Publish("index.txt", std::string(kIndexHead) + "File: small.txt\nFile: big.bin\n");
+    Publish("small.txt", "fits");
+    Publish("big.bin", std::string(400 * 1024, 'b'));
+    const std::string address = Host(server.Port()) + "/index.txt";
+
+    const auto full = OnOwnTmpfs(place_, "size=128k", Command(place_, address), environment_);
+    if (!full) {
+        GTEST_SKIP() << "no mount namespace with a tmpfs here";
+    }
+    const ChildProcess::Result filled = ChildProcess::Run(*full, environment_);
+    EXPECT_EQ(filled.code, 1) << filled.out << filled.err;
+    EXPECT_TRUE(Has(filled.out, "Added: \\Zephyrate\\News\\small.txt.\n")) << filled.out;
+    EXPECT_TRUE(Has(filled.out, "Failed: Error: writing file data to device.\n")) << filled.out;
+    EXPECT_TRUE(Has(filled.err, "files could not be written to the device folder " +
+                                    place_.Device().string() + ": it is full"))
+        << filled.err;
+
+    const auto readOnly =
+        OnOwnTmpfs(place_, "ro,size=128k", Command(place_, address), environment_);
+    ASSERT_TRUE(readOnly);
+    const ChildProcess::Result refused = ChildProcess::Run(*readOnly, environment_);
+    EXPECT_EQ(refused.code, 3) << refused.out << refused.err;
+    EXPECT_TRUE(Has(refused.out, "Failed to connect to the mobile device.\n")) << refused.out;
+    EXPECT_TRUE(Has(refused.err, "no device: " + place_.Device().string() +
+                                     " is missing, or is "
+                                     "not a folder that this user may read and write"))
+        << refused.err;
+    EXPECT_FALSE(Has(refused.out, "Checking file"));
 }
 
 // A site whose every page wants the Basic login anna / secret; counts the wrong logins.
