@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "settings/SettingsStore.h"
 #include "tests/cli/GuardedSite.h"
 #include "tests/cli/SyncProgramFixture.h"
+#include "tests/support/FolderServer.h"
 #include "tests/support/TerminalProcess.h"
 
 namespace zephyrate::test {
@@ -47,6 +49,28 @@ TEST_F(ZephyrateSyncTerminalTest, AsksForTheLoginWithoutShowingThePassword) {
     interrupted.Type("\x03");
     EXPECT_EQ(interrupted.Wait(10s), 130) << interrupted.Screen();
     EXPECT_TRUE(interrupted.Echoes());
+}
+
+TEST_F(ZephyrateSyncTerminalTest, AsksForAnotherTryAtTheDeviceAndForTheRoot) {
+    FolderServer server(site_.Path());
+    const std::string address = PublishOneFile(server.Port());
+    SettingsStore(place_.Settings()).SetDontask(false);  // ask for the root every run
+    fs::remove(place_.Device());                         // not plugged in yet
+
+    TerminalProcess terminal(Command(place_, address), environment_);
+    ASSERT_TRUE(terminal.WaitFor("[R]etry or [C]ancel? ", 20s)) << terminal.Screen();
+    fs::create_directories(place_.Device() / "Mine");  // plugged in now
+    terminal.Type("r\n");
+    ASSERT_TRUE(terminal.WaitFor("Root path on the device [", 20s)) << terminal.Screen();
+    terminal.Type("\\Mine\n");
+    ASSERT_TRUE(terminal.WaitFor("Enable automatic path selection? [y/N] ", 5s))
+        << terminal.Screen();
+    terminal.Type("\n");  // keeps it off
+    EXPECT_EQ(terminal.Wait(30s), 0) << terminal.Screen();
+    EXPECT_EQ(TempFolder::ReadFile(place_.Device() / "Mine" / "News" / "a.txt"), "alpha");
+    SettingsStore stored(place_.Settings());
+    EXPECT_EQ(stored.PrePath(), "\\Mine");
+    EXPECT_FALSE(stored.Dontask());
 }
 
 TEST_F(ZephyrateSyncTerminalTest, ShowsADownloadAsABarRedrawnInPlace) {
