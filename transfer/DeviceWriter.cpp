@@ -5,6 +5,7 @@
 
 #include "engine/Console.h"
 #include "platform/DeviceRemote.h"
+#include "platform/WinTypes.h"
 #include "transfer/DeviceFile.h"
 #include "transfer/DeviceFolders.h"
 #include "transfer/DevicePaths.h"
@@ -61,7 +62,15 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
         if (!device.CeWriteFile(file.Get(), buffer.data(), static_cast<std::uint32_t>(count),
                                 &written)) {
             console.Surface().SetProgressPosition(0);
-            return fail();
+            const bool full = device.CeGetLastError() == ERROR_DISK_FULL;
+            const bool failed = fail();
+            if (full) {
+                // A file cut short by a full device is of no use (the next run fetches it
+                // again) and would only hold the room that the entries after it need.
+                file.Close();
+                (void)device.CeDeleteFile(wide.Wide());
+            }
+            return failed;
         }
         done += written;
         entry.Result = console.ReportProgress(total, done, entry.Name);

@@ -145,7 +145,8 @@ std::optional<Strings> OnOwnTmpfs(const Place& place, const std::string& options
 
 TEST_F(ZephyrateSyncTest, AFullOrReadOnlyDeviceIsExplained) {
     FolderServer server(site_.Path());
-    Publish("index.txt", std::string(kIndexHead) + "File: small.txt\nFile: big.bin\n");
+    // big.bin fills the device; its rest is deleted, so that small.txt still fits.
+    Publish("index.txt", std::string(kIndexHead) + "File: big.bin\nFile: small.txt\n");
     Publish("small.txt", "fits");
     Publish("big.bin", std::string(400 * 1024, 'b'));
     const std::string address = Host(server.Port()) + "/index.txt";
