@@ -3,14 +3,13 @@
 // answered at the terminal, and the terminal is left as it was found.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "settings/SettingsStore.h"
 #include "tests/cli/GuardedSite.h"
+#include "tests/cli/SlowFileSite.h"
 #include "tests/cli/SyncProgramFixture.h"
 #include "tests/support/FolderServer.h"
 #include "tests/support/TerminalProcess.h"
@@ -75,24 +74,10 @@ TEST_F(ZephyrateSyncTerminalTest, AsksForAnotherTryAtTheDeviceAndForTheRoot) {
 
 TEST_F(ZephyrateSyncTerminalTest, ShowsADownloadAsABarRedrawnInPlace) {
     constexpr std::size_t kSize = 6 << 20;
-    const std::string block(64 * 1024, 'z');
-    TestHttpServer server;
-    server.Server().Get("/index.txt", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(std::string(kIndexHead) + "File: big.bin\n", "text/plain");
-    });
-    server.Server().Get("/big.bin", [&](const httplib::Request&, httplib::Response& response) {
-        response.set_header("Last-Modified", HttpDateOf(kStamp));
-        response.set_content_provider(
-            kSize, "application/octet-stream",
-            [&](std::size_t, std::size_t length, httplib::DataSink& sink) {
-                std::this_thread::sleep_for(10ms);  // about 6 MB/s: a second of download
-                return sink.write(block.data(), std::min(length, block.size()));
-            });
-    });
-    server.Start();
+    SlowFileSite site(kSize, 10ms);  // about 6 MB/s: a second of download
 
     const auto start = std::chrono::steady_clock::now();
-    TerminalProcess terminal(Command(place_, Host(server.Port()) + "/index.txt"), environment_);
+    TerminalProcess terminal(Command(place_, site.Address()), environment_);
     ASSERT_EQ(terminal.Wait(60s), 0) << terminal.Screen();
     const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - start)

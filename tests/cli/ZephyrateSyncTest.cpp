@@ -16,6 +16,7 @@
 
 #include "settings/SettingsStore.h"
 #include "tests/cli/GuardedSite.h"
+#include "tests/cli/SlowFileSite.h"
 #include "tests/cli/SyncProgramFixture.h"
 #include "tests/support/FolderServer.h"
 #include "tests/support/RawHttpServer.h"
@@ -219,25 +220,8 @@ TEST_F(ZephyrateSyncTest, LoginWithoutATerminalIsTriedOnceThenCancelled) {
 
 TEST_F(ZephyrateSyncTest, InterruptStopsTheDownloadAndTheNextRunBringsItAgain) {
     constexpr std::size_t kSize = 48 << 20;
-    std::atomic<bool> slow{true};
-    const std::string block(64 * 1024, 'z');
-    TestHttpServer server;
-    server.Server().Get("/index.txt", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(std::string(kIndexHead) + "File: big.bin\n", "text/plain");
-    });
-    server.Server().Get("/big.bin", [&](const httplib::Request&, httplib::Response& response) {
-        response.set_header("Last-Modified", HttpDateOf(kStamp));
-        response.set_content_provider(
-            kSize, "application/octet-stream",
-            [&](std::size_t, std::size_t length, httplib::DataSink& sink) {
-                if (slow) {
-                    std::this_thread::sleep_for(5ms);  // about 12 MB/s: a download in progress
-                }
-                return sink.write(block.data(), std::min(length, block.size()));
-            });
-    });
-    server.Start();
-    const std::string address = Host(server.Port()) + "/index.txt";
+    SlowFileSite site(kSize, 5ms);  // about 12 MB/s: a download in progress
+    const std::string address = site.Address();
     const fs::path file = place_.Device() / "Zephyrate" / "News" / "big.bin";
 
     ChildProcess child(Command(place_, address), environment_);
@@ -260,7 +244,7 @@ TEST_F(ZephyrateSyncTest, InterruptStopsTheDownloadAndTheNextRunBringsItAgain) {
     const std::uintmax_t partial = size();
     EXPECT_TRUE(partial >= (1u << 20) && partial < kSize) << partial;
 
-    slow = false;
+    site.Hurry();
     const ChildProcess::Result again = Sync(place_, address);
     EXPECT_EQ(again.code, 0) << again.out << again.err;
     EXPECT_EQ(size(), kSize);

@@ -9,27 +9,11 @@
 #include <thread>
 
 #include "platform/AsciiText.h"
+#include "tests/support/ChildStart.h"
 
 extern char** environ;
 
 namespace zephyrate::test {
-
-namespace {
-
-std::vector<char*> Pointers(const std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (const std::string& text : texts) {
-        pointers.push_back(const_cast<char*>(text.c_str()));
-    }
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-int CodeOf(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-}  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment) {
@@ -39,8 +23,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
     // Everything the child needs is made before fork: after it only exec-safe calls.
     const std::string out = (folder_ / "out").string();
     const std::string err = (folder_ / "err").string();
-    std::vector<char*> argv = Pointers(arguments);
-    std::vector<char*> envp = Pointers(environment);
+    std::vector<char*> argv = ExecPointers(arguments);
+    std::vector<char*> envp = ExecPointers(environment);
     pid_ = fork();
     if (pid_ < 0) {
         throw std::runtime_error("fork failed");
@@ -53,13 +37,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
             dup2(outFd, STDOUT_FILENO) < 0 || dup2(errFd, STDERR_FILENO) < 0) {
             _exit(126);
         }
-        close_range(3, ~0U, 0);  // the test's own sockets stay with the test
-        // The test runner may block signals in its threads; the child starts clean.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
+        ExecInChild(argv, envp);
     }
 }
 
@@ -82,7 +60,7 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit) {
         int status = 0;
         const pid_t ended = waitpid(pid_, &status, WNOHANG);
         if (ended == pid_) {
-            code_ = CodeOf(status);
+            code_ = ExitCodeOf(status);
         } else if (ended < 0 || std::chrono::steady_clock::now() >= deadline) {
             break;
         } else {

@@ -11,20 +11,13 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "tests/support/ChildStart.h"
+
 namespace zephyrate::test {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::vector<char*> Pointers(const std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (const std::string& text : texts) {
-        pointers.push_back(const_cast<char*>(text.c_str()));
-    }
-    pointers.push_back(nullptr);
-    return pointers;
-}
 
 }  // namespace
 
@@ -45,8 +38,8 @@ TerminalProcess::TerminalProcess(const std::vector<std::string>& arguments,
     const winsize size{24, 100, 0, 0};
     (void)ioctl(master_, TIOCSWINSZ, &size);
 
-    std::vector<char*> argv = Pointers(arguments);
-    std::vector<char*> envp = Pointers(environment);
+    std::vector<char*> argv = ExecPointers(arguments);
+    std::vector<char*> envp = ExecPointers(environment);
     pid_ = fork();
     if (pid_ < 0) {
         throw std::runtime_error("fork failed");
@@ -57,12 +50,7 @@ TerminalProcess::TerminalProcess(const std::vector<std::string>& arguments,
             dup2(slave_, STDOUT_FILENO) < 0 || dup2(slave_, STDERR_FILENO) < 0) {
             _exit(126);
         }
-        close_range(3, ~0U, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
+        ExecInChild(argv, envp);
     }
 }
 
@@ -123,7 +111,7 @@ std::optional<int> TerminalProcess::Wait(std::chrono::milliseconds limit) {
         int status = 0;
         const pid_t ended = waitpid(pid_, &status, WNOHANG);
         if (ended == pid_) {
-            code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            code_ = ExitCodeOf(status);
         } else if (ended < 0 || Clock::now() >= deadline) {
             break;
         }
