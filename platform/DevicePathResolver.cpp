@@ -221,22 +221,21 @@ std::uint32_t DevicePathResolver::Find(int folder, const std::string& wanted, En
 DevicePathResolver::Location DevicePathResolver::Locate(
     int root, const std::vector<std::string>& names) const {
     Location location;
-    if (names.size() <= 1) {
-        // The location keeps a descriptor of its folder, here the device folder itself.
+    // The location owns a descriptor of its folder; for the device folder that is a copy.
+    const auto keepRoot = [&] {
         location.folder = ScopedFd(fcntl(root, F_DUPFD_CLOEXEC, 0));
         if (!location.folder.Valid()) {
             location.error = DeviceErrorFromErrno(errno);
-            return location;
         }
-        if (names.empty()) {
-            if (fstat(root, &location.status) != 0) {
-                location.error = DeviceErrorFromErrno(errno);
-                location.folder = ScopedFd();
-                return location;
-            }
+        return location.folder.Valid();
+    };
+    if (names.empty()) {
+        if (fstat(root, &location.status) != 0) {
+            location.error = DeviceErrorFromErrno(errno);
+        } else if (keepRoot()) {
             location.exists = true;
-            return location;
         }
+        return location;
     }
     ScopedFd opened;  // the folder reached so far, unless it still is root
     const auto current = [&] { return opened.Valid() ? opened.Get() : root; };
@@ -269,11 +268,8 @@ DevicePathResolver::Location DevicePathResolver::Locate(
         }
         opened = std::move(next);
     }
-    if (opened.Valid()) {
-        location.folder = std::move(opened);
-    }
     Entry last;
-    const std::uint32_t error = Find(location.folder.Get(), names.back(), last);
+    const std::uint32_t error = Find(current(), names.back(), last);
     if (error == ERROR_SUCCESS) {
         location.exists = true;
         location.name = std::move(last.name);
@@ -282,7 +278,11 @@ DevicePathResolver::Location DevicePathResolver::Locate(
         location.name = names.back();
     } else {
         location.error = error;
-        location.folder = ScopedFd();
+        return location;
+    }
+    if (opened.Valid()) {
+        location.folder = std::move(opened);
+    } else if (!keepRoot()) {
         return location;
     }
     location.topLevel = names.size() == 1;

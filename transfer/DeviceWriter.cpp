@@ -27,14 +27,15 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
     source.SeekToBegin();
     std::array<unsigned char, kChunk> buffer;
 
-    const auto fail = [&] {
-        console.SetDeviceWriteError(device.CeGetLastError());
+    // error: the device's code, which the job keeps so a front end can say why.
+    const auto fail = [&](std::uint32_t error) {
+        console.SetDeviceWriteError(error);
         entry.Result = 2;
         return false;
     };
 
     if (!EnsureFolder(device, ParentPath(path))) {
-        return fail();
+        return fail(device.CeGetLastError());
     }
     WidePath wide(path);
     const auto create = [&] {
@@ -47,7 +48,7 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
         (void)MoveToTrash(device, console.Job(), path);
         file.Reset(create());
         if (!file.IsOpen()) {
-            return fail();
+            return fail(device.CeGetLastError());
         }
     }
 
@@ -62,15 +63,14 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
         if (!device.CeWriteFile(file.Get(), buffer.data(), static_cast<std::uint32_t>(count),
                                 &written)) {
             console.Surface().SetProgressPosition(0);
-            const bool full = device.CeGetLastError() == ERROR_DISK_FULL;
-            const bool failed = fail();
-            if (full) {
+            const std::uint32_t error = device.CeGetLastError();
+            if (error == ERROR_DISK_FULL) {
                 // A file cut short by a full device is of no use (the next run fetches it
                 // again) and would only hold the room that the entries after it need.
                 file.Close();
                 (void)device.CeDeleteFile(wide.Wide());
             }
-            return failed;
+            return fail(error);
         }
         done += written;
         entry.Result = console.ReportProgress(total, done, entry.Name);
