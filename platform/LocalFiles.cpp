@@ -1,16 +1,24 @@
 #include "platform/LocalFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <memory>
 
 namespace zephyrate {
 
 namespace {
+
+// As many links as the kernel follows in one path before it gives up with ELOOP.
+constexpr int kMaxLinks = 32;
+// The length of the XXXXXX that mkostemp fills in.
+constexpr std::size_t kTemporarySuffix = 6;
 
 std::string NameOf(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
@@ -114,7 +122,9 @@ bool ReplaceLocalFile(const std::string& path, std::string_view bytes, unsigned 
         ::fchmod(out.Get(), mode) == 0 && WriteAll(out.Get(), bytes) && ::fsync(out.Get()) == 0;
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         Fail(error, written ? "Cannot replace" : "Cannot write", path);
+        const int reason = errno;  // for the caller, past the clean-up
         ::unlink(temporary.c_str());
+        errno = reason;
         return false;
     }
     // The rename is only durable once the folder itself reaches the disk.
@@ -123,6 +133,50 @@ bool ReplaceLocalFile(const std::string& path, std::string_view bytes, unsigned 
         ::fsync(folderFd.Get());
     }
     return true;
+}
+
+void RemoveStaleReplacements(const std::string& path) {
+    const std::string folder = LocalParentFolder(path);
+    const std::string prefix = "." + NameOf(path) + ".";
+    const std::unique_ptr<DIR, int (*)(DIR*)> entries(::opendir(folder.c_str()), ::closedir);
+    if (!entries) {
+        return;  // the replace that follows meets the same trouble and reports it
+    }
+    while (const struct dirent* entry = ::readdir(entries.get())) {
+        const std::string_view name = entry->d_name;
+        if (name.size() != prefix.size() + kTemporarySuffix || !name.starts_with(prefix)) {
+            continue;
+        }
+        struct stat info {};
+        // Only files: whatever else carries such a name was not made by a replace.
+        if (::fstatat(::dirfd(entries.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode)) {
+            (void)::unlinkat(::dirfd(entries.get()), entry->d_name, 0);  // the next try may do it
+        }
+    }
+}
+
+std::optional<std::string> ResolveLocalLinks(std::string path) {
+    for (int links = 0;; ++links) {
+        std::string target(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0) {
+            if (errno == EINVAL || errno == ENOENT) {
+                return path;  // not a link, or nothing there yet
+            }
+            return std::nullopt;
+        }
+        if (links == kMaxLinks) {
+            errno = ELOOP;
+            return std::nullopt;
+        }
+        if (length == 0 || static_cast<std::size_t>(length) == target.size()) {
+            errno = length == 0 ? ENOENT : ENAMETOOLONG;
+            return std::nullopt;
+        }
+        target.resize(static_cast<std::size_t>(length));
+        path = target.front() == '/' ? target : LocalParentFolder(path) + "/" + target;
+    }
 }
 
 bool LocalPathExists(const std::string& path) {

@@ -12,16 +12,27 @@
 
 namespace zephyrate {
 
-// The whole content of a regular file; nullopt when it is missing, not a regular file,
-// unreadable or larger than maxSize. error, when given, receives the reason.
+// The whole content of a regular file; nullopt when it is missing (errno ENOENT), not a
+// regular file (EISDIR), unreadable or larger than maxSize (EFBIG). error, when given,
+// receives the reason.
 std::optional<std::string> ReadLocalFile(const std::string& path, std::size_t maxSize,
                                          std::string* error = nullptr);
 
 // Replaces path with bytes so that readers see either the old or the new file: a
-// temporary file in the same folder with the given mode, fsync, rename, fsync of the
-// folder. False (the old file unchanged, no temporary left) with the reason in error.
+// temporary file "." + name + ".XXXXXX" in the same folder with the given mode, fsync,
+// rename, fsync of the folder. False (the old file unchanged, no temporary left) with
+// errno set and the reason in error. A link at path is replaced, not followed.
 bool ReplaceLocalFile(const std::string& path, std::string_view bytes, unsigned mode,
                       std::string* error = nullptr);
+
+// Removes the temporary files that a ReplaceLocalFile of path left behind when its process
+// died. Only with the folder's FolderLock held, or a replace under way loses its file.
+void RemoveStaleReplacements(const std::string& path);
+
+// The path that path names once symbolic links are followed, at most 32 of them; a
+// relative target counts from its link's folder. The last one need not exist. Nothing,
+// with errno set, when a link cannot be read or there are too many (ELOOP).
+std::optional<std::string> ResolveLocalLinks(std::string path);
 
 // Creates folder and its missing parents with mode 0700; true when it is a folder after.
 bool MakeLocalFolders(const std::string& folder);

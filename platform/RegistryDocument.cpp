@@ -191,6 +191,15 @@ RegistryDocument RegistryDocument::Parse(std::string_view bytes) {
     return document;
 }
 
+bool RegistryDocument::IsExport(std::string_view bytes) {
+    const std::string text = DecodeText(bytes);
+    std::string_view first(text.data(), std::min(text.find_first_of("\r\n"), text.size()));
+    while (!first.empty() && (first.back() == ' ' || first.back() == '\t')) {
+        first.remove_suffix(1);
+    }
+    return first == kHeader || first == "REGEDIT4";
+}
+
 bool RegistryDocument::HasKey(std::string_view key) const {
     return std::any_of(lines_.begin(), lines_.end(), [&](const Line& line) {
         return line.kind == Kind::Section && SameKey(line.key, key);

@@ -37,6 +37,9 @@ class RegistryDocument {
     // Parses UTF-8 (with or without a byte-order mark) or UTF-16LE with its byte-order
     // mark; line feeds, carriage returns or both end a line. Damaged lines are dropped.
     static RegistryDocument Parse(std::string_view bytes);
+    // Whether the bytes start with the editor's header line ("Windows Registry Editor
+    // Version 5.00" or "REGEDIT4"), in any of the encodings that Parse reads.
+    static bool IsExport(std::string_view bytes);
 
     // Whether a section for the key is present.
     bool HasKey(std::string_view key) const;
