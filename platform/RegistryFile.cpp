@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -31,73 +32,103 @@ std::string HomeFolder() {
     return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "/tmp";
 }
 
+bool Refuse(std::string* reason, std::string why) {
+    if (reason != nullptr) {
+        *reason = std::move(why);
+    }
+    return false;
+}
+
 }  // namespace
 
 RegistryFile::RegistryFile(std::string path) : path_(std::move(path)) {}
 
-std::optional<RegistryValue> RegistryFile::Read(std::string_view key, std::string_view name) const {
-    std::optional<std::string> bytes = ReadLocalFile(path_, kMaxFileSize);
+RegistryFile::Loaded RegistryFile::Load(const std::string& path) {
+    Loaded loaded;
+    std::optional<std::string> bytes = ReadLocalFile(path, kMaxFileSize);
     if (!bytes) {
-        return std::nullopt;
+        if (errno == ENOENT) {
+            loaded.condition = Condition::Missing;
+        } else if (errno == EISDIR) {
+            loaded.condition = Condition::NotAFile;
+        } else {
+            loaded.condition = Condition::Unreadable;
+            loaded.reason = std::strerror(errno);
+        }
+        return loaded;
     }
-    return RegistryDocument::Parse(*bytes).Find(key, name);
+    // An empty file holds nothing that a write could lose.
+    if (!bytes->empty() && !RegistryDocument::IsExport(*bytes)) {
+        loaded.condition = Condition::Foreign;
+        return loaded;
+    }
+    loaded.condition = Condition::Settings;
+    loaded.document = RegistryDocument::Parse(*bytes);
+    return loaded;
 }
 
-std::optional<RegistryDocument> RegistryFile::OpenKey(std::string_view key) {
-    const std::string folder = LocalParentFolder(path_);
-    const bool exists = LocalPathExists(path_);
-    if (exists) {
-        // A file the user may only read opens as no key at all, like a registry key that
-        // refuses full access.
-        if (!LocalFileIsWritable(path_) || !LocalFolderIsWritable(folder)) {
-            return std::nullopt;
-        }
-        std::optional<std::string> bytes = ReadLocalFile(path_, kMaxFileSize);
-        if (!bytes) {
-            return std::nullopt;
-        }
-        RegistryDocument document = RegistryDocument::Parse(*bytes);
-        if (document.HasKey(key)) {
-            return document;
-        }
-    } else if (!MakeLocalFolders(folder) || !LocalFolderIsWritable(folder)) {
-        return std::nullopt;
+RegistryFile::Condition RegistryFile::Inspect(std::string* reason) const {
+    Loaded loaded = Load(path_);
+    if (reason != nullptr) {
+        *reason = std::move(loaded.reason);
     }
-    FolderLock lock(folder);
-    if (!lock.Locked()) {
-        return std::nullopt;
-    }
-    // Another writer may have made the file or the key since the look above.
-    std::optional<std::string> bytes = ReadLocalFile(path_, kMaxFileSize);
-    if (!bytes && LocalPathExists(path_)) {
-        return std::nullopt;
-    }
-    RegistryDocument document = RegistryDocument::Parse(bytes.value_or(""));
-    if (!document.HasKey(key)) {
-        document.CreateKey(key);
-        if (!ReplaceLocalFile(path_, document.Serialize(), 0600)) {
-            return std::nullopt;
-        }
-    }
-    return document;
+    return loaded.condition;
 }
 
-bool RegistryFile::Write(std::string_view key, std::string_view name, const RegistryValue& value) {
+std::optional<RegistryValue> RegistryFile::Read(std::string_view key, std::string_view name) const {
+    const Loaded loaded = Load(path_);
+    if (loaded.condition != Condition::Settings) {
+        return std::nullopt;
+    }
+    return loaded.document.Find(key, name);
+}
+
+bool RegistryFile::Write(std::string_view key, std::string_view name, const RegistryValue& value,
+                         std::string* reason) {
     if (value.type == REG_SZ && value.text.find_first_of("\r\n") != std::string::npos) {
-        return false;  // the text format has no way to hold a line break in a value
+        return Refuse(reason, "the file cannot hold a line break in a value");
     }
-    const std::string folder = LocalParentFolder(path_);
-    if (!MakeLocalFolders(folder)) {
-        return false;
+    const std::optional<std::string> target = ResolveLocalLinks(path_);
+    if (!target) {
+        return Refuse(reason,
+                      std::string("its link cannot be followed (") + std::strerror(errno) + ")");
+    }
+    const std::string folder = LocalParentFolder(*target);
+    // The usual location may not exist yet; a link's target folder is the user's to make.
+    if (*target == path_ && !MakeLocalFolders(folder)) {
+        return Refuse(reason, "its folder cannot be made");
     }
     FolderLock lock(folder);
     if (!lock.Locked()) {
-        return false;
+        return Refuse(reason,
+                      std::string("its folder cannot be used (") + std::strerror(errno) + ")");
     }
-    RegistryDocument document =
-        RegistryDocument::Parse(ReadLocalFile(path_, kMaxFileSize).value_or(""));
-    document.Set(key, name, value);
-    return ReplaceLocalFile(path_, document.Serialize(), 0600);
+    Loaded loaded = Load(*target);
+    switch (loaded.condition) {
+        case Condition::Missing:
+        case Condition::Settings:
+            break;
+        case Condition::Foreign:
+            return Refuse(reason, "it is not a settings file");
+        case Condition::NotAFile:
+            return Refuse(reason, "it is not a file");
+        case Condition::Unreadable:
+            return Refuse(reason, "it cannot be read (" + loaded.reason + ")");
+    }
+    // Replacing by rename needs only the folder's permission; the file's own says whether
+    // the user wants it changed.
+    if (loaded.condition == Condition::Settings && !LocalFileIsWritable(*target)) {
+        return Refuse(reason, "it is read-only");
+    }
+    if (!LocalFolderIsWritable(folder)) {
+        return Refuse(reason, "its folder is read-only");
+    }
+    RemoveStaleReplacements(*target);
+    loaded.document.Set(key, name, value);
+    if (!ReplaceLocalFile(*target, loaded.document.Serialize(), 0600)) {
+        return Refuse(reason, std::string("it cannot be written (") + std::strerror(errno) + ")");
+    }
+    return true;
 }
 
 std::string RegistryFile::DefaultLocation(std::string_view commandLineChoice) {

@@ -1,7 +1,10 @@
 #include "settings/SettingsStore.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
+
+#include "platform/AsciiText.h"
 
 namespace zephyrate {
 
@@ -22,20 +25,58 @@ constexpr std::string_view kUserUsername = "UserUsername";
 constexpr std::string_view kUserPassword = "UserPassword";
 constexpr std::string_view kDeviceFolder = "DeviceFolder";
 
+// Value names compare without regard to ASCII case, as in the file.
+auto Named(std::string_view name) {
+    return [name](const auto& entry) { return EqualIgnoringAsciiCase(entry.name, name); };
+}
+
 }  // namespace
 
 SettingsStore::SettingsStore(std::string path) : file_(std::move(path)) {}
 
 std::optional<RegistryValue> SettingsStore::ReadValue(std::string_view name, std::uint32_t type) {
-    std::optional<RegistryDocument> key = file_.OpenKey(kKey);
-    if (!key) {
-        return std::nullopt;
+    std::optional<RegistryValue> value;
+    {
+        std::lock_guard guard(mutex_);
+        const auto unsaved = std::find_if(unsaved_.begin(), unsaved_.end(), Named(name));
+        if (unsaved != unsaved_.end()) {
+            value = unsaved->value;
+        }
     }
-    std::optional<RegistryValue> value = key->Find(kKey, name);
+    if (!value) {
+        value = file_.Read(kKey, name);
+    }
     if (!value || value->type != type) {
         return std::nullopt;
     }
     return value;
+}
+
+void SettingsStore::WriteValue(std::string_view name, const RegistryValue& value) {
+    std::lock_guard writing(writing_);
+    std::string reason;
+    const bool stored = file_.Write(kKey, name, value, &reason);
+    std::lock_guard guard(mutex_);
+    const auto unsaved = std::find_if(unsaved_.begin(), unsaved_.end(), Named(name));
+    if (stored) {
+        if (unsaved != unsaved_.end()) {
+            unsaved_.erase(unsaved);
+        }
+    } else if (unsaved != unsaved_.end()) {
+        unsaved->value = value;
+        unsaved->reason = std::move(reason);
+    } else {
+        unsaved_.push_back({std::string(name), value, std::move(reason)});
+    }
+}
+
+std::vector<SettingsStore::NotKeptValue> SettingsStore::NotKept() const {
+    std::lock_guard guard(mutex_);
+    std::vector<NotKeptValue> notKept;
+    for (const Unsaved& unsaved : unsaved_) {
+        notKept.push_back({unsaved.name, unsaved.reason});
+    }
+    return notKept;
 }
 
 std::int32_t SettingsStore::ReadNumber(std::string_view name, std::int32_t defaultValue) {
@@ -58,9 +99,7 @@ std::string SettingsStore::ReadText(std::string_view name, std::string_view defa
 }
 
 void SettingsStore::WriteNumber(std::string_view name, std::int32_t value) {
-    if (file_.OpenKey(kKey)) {
-        file_.Write(kKey, name, RegistryValue::Number(static_cast<std::uint32_t>(value)));
-    }
+    WriteValue(name, RegistryValue::Number(static_cast<std::uint32_t>(value)));
 }
 
 void SettingsStore::WriteFlag(std::string_view name, bool value) {
@@ -68,9 +107,7 @@ void SettingsStore::WriteFlag(std::string_view name, bool value) {
 }
 
 void SettingsStore::WriteText(std::string_view name, std::string_view value) {
-    if (file_.OpenKey(kKey)) {
-        file_.Write(kKey, name, RegistryValue::Text(std::string(value)));
-    }
+    WriteValue(name, RegistryValue::Text(std::string(value)));
 }
 
 // The copies are assigned under the lock; the file is reached outside it, so a slow disk

@@ -1,12 +1,14 @@
 // The options that outlive one run: the device root, automatic path selection, the two
 // window options, the proxy, the web server's login and the device folder. They live in
 // the per-user registry file under one key; every reader goes to the file (nothing is
-// cached) and every writer replaces it at once. The in-memory copies mirror the value
-// most recently read or written through this object.
+// cached) and every writer replaces it at once. Reading never writes. The in-memory
+// copies mirror the value most recently read or written through this object.
 //
-// A key that cannot be opened for reading and writing (a settings file or folder the user
-// may only read, a folder in its place) reads as the defaults; writes then last only as
-// long as the in-memory copies. Nothing is ever reported.
+// A file that cannot be read gives the defaults. A change that the file does not take (a
+// file or folder the user may only read, a file that is not a settings file, a text the
+// format cannot hold) still holds in this store (one per process): later reads of
+// that value return it, and NotKept() lists it with the reason, so that a front end can
+// say so once.
 //
 // Threads: any member may be called from any thread; the copies are guarded by a mutex,
 // and concurrent writers in several processes lose no update (the file's lock). One store
@@ -18,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/RegistryFile.h"
 
@@ -39,9 +42,17 @@ class SettingsStore {
 
     const std::string& Path() const { return file_.Path(); }
 
-    // The primitives: each opens the key (creating it when missing), does one thing and
-    // is done. A number or flag reads its default unless the value is a REG_DWORD; a text
-    // reads its default unless the value is a REG_SZ shorter than the buffer.
+    // A value whose latest change through this store was not stored, and why.
+    struct NotKeptValue {
+        std::string name;
+        std::string reason;  // RegistryFile::Write's, such as "it is read-only"
+    };
+    // In the order of their first failed change; a value leaves the list once stored.
+    std::vector<NotKeptValue> NotKept() const;
+
+    // The primitives: each reads the file or writes the value, and is done. A number or
+    // flag reads its default unless the value is a REG_DWORD; a text reads its default
+    // unless the value is a REG_SZ shorter than the buffer.
     std::int32_t ReadNumber(std::string_view name, std::int32_t defaultValue);
     bool ReadFlag(std::string_view name, bool defaultValue);
     std::string ReadText(std::string_view name, std::string_view defaultValue);
@@ -81,14 +92,25 @@ class SettingsStore {
     std::string ProxyAddress();
 
   private:
-    // The value when the key opens and the value has this type.
+    // The value as this store last failed to store it, else as stored; nothing when
+    // neither has this type.
     std::optional<RegistryValue> ReadValue(std::string_view name, std::uint32_t type);
+    // Stores the value, or keeps it in unsaved_ when the file refuses it.
+    void WriteValue(std::string_view name, const RegistryValue& value);
     // Sets one in-memory copy and returns the value.
     template <typename T>
     T Mirror(T& copy, T value);
 
+    struct Unsaved {
+        std::string name;
+        RegistryValue value;
+        std::string reason;
+    };
+
     RegistryFile file_;
-    std::mutex mutex_;  // guards the copies below
+    std::mutex writing_;        // one write at a time, so unsaved_ follows their order
+    mutable std::mutex mutex_;  // guards unsaved_ and the copies below
+    std::vector<Unsaved> unsaved_;
     std::string prePath_;
     bool autoClose_ = false;
     bool dontask_ = false;

@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "tests/support/TempFolder.h"
 
 namespace zephyrate {
 namespace {
 
+namespace fs = std::filesystem;
 using test::TempFolder;
 
 constexpr std::string_view kKey = "HKEY_CURRENT_USER\\Software\\Kestrelwynd\\Zephyrate";
@@ -75,6 +77,42 @@ TEST(RegistryFileTest, ReplacesThePrivateFileAtomicallyAndRefusesLineBreaks) {
     EXPECT_EQ(second.st_mode & 07777, 0600u);
     EXPECT_NE(second.st_ino, first.st_ino);  // replaced, not rewritten in place
     EXPECT_EQ(file.Read(kKey, "PrePath"), RegistryValue::Text("\\Zephyrate"));
+}
+
+// A link stays a link and its target takes the change; the temporary file of a killed
+// write beside the target goes with the next write, look-alikes stay.
+TEST(RegistryFileTest, WritesThroughLinksAndRemovesWhatAKilledWriteLeft) {
+    TempFolder folder;
+    folder.WriteFile("real/s.reg", "Windows Registry Editor Version 5.00\n");
+    const fs::path stale = folder.WriteFile("real/.s.reg.AbC123", "password");
+    const fs::path alike = folder.WriteFile("real/.s.reg.AbC1234", "mine");
+    fs::create_directories(folder / "links");
+    fs::create_symlink("../real/s.reg", folder / "links/relative");
+    fs::create_symlink(folder / "links/relative", folder / "links/chain");
+    fs::create_symlink("new.reg", folder / "real/dangling");
+    fs::create_symlink("loop", folder / "links/loop");
+    const std::pair<const char*, const char*> cases[] = {
+        // link, then the file that takes the change; nullptr: none
+        {"links/relative", "real/s.reg"},
+        {"links/chain", "real/s.reg"},
+        {"real/dangling", "real/new.reg"},
+        {"links/loop", nullptr}};
+    for (const auto& [link, target] : cases) {
+        RegistryFile file((folder / link).string());
+        std::string reason;
+        EXPECT_EQ(file.Write(kKey, "PrePath", RegistryValue::Text(link), &reason),
+                  target != nullptr)
+            << link;
+        EXPECT_TRUE(fs::is_symlink(folder / link)) << link;
+        if (target != nullptr) {
+            EXPECT_EQ(RegistryFile((folder / target).string()).Read(kKey, "PrePath"),
+                      RegistryValue::Text(link));
+        } else {
+            EXPECT_EQ(reason, "its link cannot be followed (Too many levels of symbolic links)");
+        }
+    }
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_EQ(TempFolder::ReadFile(alike), "mine");
 }
 
 TEST(RegistryFileTest, LocationFollowsOptionEnvironmentAndXdg) {

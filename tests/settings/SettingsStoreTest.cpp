@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/TempFolder.h"
 
@@ -86,15 +87,18 @@ class SettingsStoreTest : public ::testing::Test {
     TempFolder folder_;
 };
 
-TEST_F(SettingsStoreTest, FreshProfileReadsDefaultsAndCreatesThePrivateKey) {
-    SettingsStore store(File().string());
-    EXPECT_FALSE(fs::exists(File()));  // constructing reads nothing
-    EXPECT_TRUE(store.AutoClose());
-    EXPECT_EQ(TempFolder::ReadFile(File()), std::string(kHead));
-    EXPECT_EQ(ModeOf(File()), 0600u);
-    const std::string created = StateOf(File());
-    EXPECT_EQ(AllValues(store), kDefaults);
-    EXPECT_EQ(StateOf(File()), created);  // reads rewrite nothing
+// Reading never writes: no folder, no file, no key.
+TEST_F(SettingsStoreTest, ReadingDefaultsCreatesNothing) {
+    for (const char* content : {"", "Windows Registry Editor Version 5.00\n"}) {
+        if (*content != '\0') {
+            folder_.WriteFile("zephyrate/settings.reg", content);
+        }
+        const std::string before = StateOf(File());
+        SettingsStore store(File().string());
+        EXPECT_EQ(AllValues(store), kDefaults);
+        EXPECT_EQ(StateOf(File()), before);
+        EXPECT_EQ(fs::exists(File().parent_path()), *content != '\0');
+    }
 }
 
 TEST_F(SettingsStoreTest, StoredFormsReadAsTheirValueOrTheDefault) {
@@ -193,7 +197,8 @@ TEST_F(SettingsStoreTest, DamagedFilesHideNothingElseAndAWriteKeepsWhatWasRead) 
         folder_.WriteFile("zephyrate/settings.reg", content);
         SettingsStore store(File().string());
         EXPECT_EQ(AllValues(store), read);
-        store.WriteNumber("Other", 1);  // a write keeps every value it understood
+        // A write keeps every value it understood; a file without the header it leaves alone.
+        store.WriteNumber("Other", 1);
         EXPECT_EQ(store.ReadNumber("Other", 0), 1);
         EXPECT_EQ(AllValues(store), read);
     }
@@ -225,34 +230,43 @@ class AsOrdinaryUser {
     const bool root_ = ::geteuid() == 0;
 };
 
-// A file or folder the user may only read, or no file in its place: the key cannot be opened,
-// so every value reads its default and writes never reach the disk.
-TEST_F(SettingsStoreTest, SettingsTheUserMayNotWriteReadAsDefaultsAndStayUnchanged) {
+// Settings the user may not change or that are not ours to change: reads give what the
+// file holds (the defaults when it cannot be read), the file stays as it is, and changes
+// hold in the store with the reason they were not kept.
+TEST_F(SettingsStoreTest, SettingsThatCannotBeWrittenStayAsTheyAreAndChangesHoldInMemory) {
     Store(kAllStored);
     fs::create_directories(File().parent_path() / "folder/sub");
-    fs::create_symlink("nowhere", File().parent_path() / "dangling link");
+    folder_.WriteFile("zephyrate/notes.txt", "my notes\n");
+    SettingsStore writable(File().string());
+    const std::string stored = AllValues(writable);
     const struct {
         std::string trace, name;  // name: in the settings folder
         unsigned mode, folderMode;
-    } cases[] = {{"read-only file", "settings.reg", 0400, 0700},
-                 {"read-only folder", "settings.reg", 0600, 0500},
-                 {"unreadable file", "settings.reg", 0200, 0700},
-                 {"folder", "folder", 0700, 0700},
-                 {"dangling link", "dangling link", 0, 0700}};
+        std::string_view read, reason;
+    } cases[] = {
+        {"read-only file", "settings.reg", 0400, 0700, stored, "it is read-only"},
+        {"read-only folder", "settings.reg", 0600, 0500, stored, "its folder is read-only"},
+        {"unreadable file", "settings.reg", 0200, 0700, kDefaults,
+         "it cannot be read (Permission denied)"},
+        {"folder", "folder", 0700, 0700, kDefaults, "it is not a file"},
+        {"not a settings file", "notes.txt", 0600, 0700, kDefaults, "it is not a settings file"}};
     AsOrdinaryUser user(folder_.Path());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.trace);
         const fs::path path = File().parent_path() / c.name;
-        if (!fs::is_symlink(path)) {
-            fs::permissions(path, fs::perms(c.mode));
-        }
+        fs::permissions(path, fs::perms(c.mode));
         fs::permissions(path.parent_path(), fs::perms(c.folderMode));
         const std::string before = StateOf(path);
         SettingsStore store(path.string());
-        EXPECT_EQ(AllValues(store), kDefaults);
-        store.SetUseProxy(3);
-        store.SetProxyServer("p");
-        EXPECT_EQ(AllValues(store), kDefaults);
+        EXPECT_EQ(AllValues(store), c.read);
+        store.SetUseProxy(7);
+        store.SetPrePath("\\Mine");
+        EXPECT_EQ(store.UseProxy(), 7);
+        EXPECT_EQ(store.PrePath(), "\\Mine");
+        const std::vector<SettingsStore::NotKeptValue> notKept = store.NotKept();
+        ASSERT_EQ(notKept.size(), 2u);
+        EXPECT_EQ(notKept[0].name + " " + notKept[1].name, "UseProxy PrePath");
+        EXPECT_EQ(notKept[1].reason, c.reason);
         EXPECT_EQ(StateOf(path), before);
         fs::permissions(path.parent_path(), fs::perms(0700));
     }
