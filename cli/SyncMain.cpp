@@ -127,32 +127,39 @@ std::string EnterLogFolder(const std::string& folder) {
     return "";
 }
 
-// The store reads a damaged or unusable file as the defaults without a word; a user who
-// runs from a script should know that the run did not use what was configured.
+// The store reads an unusable file as the defaults and leaves it as it is without a word;
+// a user who runs from a script should know that the run did not use what was configured.
 void CheckSettingsFile(const std::string& path, TerminalSurface& surface) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        return;  // a missing file is the usual first run
+    std::string reason;
+    switch (RegistryFile(path).Inspect(&reason)) {
+        case RegistryFile::Condition::Missing:  // the usual first run
+        case RegistryFile::Condition::Settings:
+            return;
+        case RegistryFile::Condition::Foreign:
+            surface.Note("the settings file " + path +
+                         " is damaged or not a settings file; it is left as it is and the "
+                         "defaults are used");
+            return;
+        case RegistryFile::Condition::NotAFile:
+            surface.Note("the settings file " + path + " is not a file; the defaults are used");
+            return;
+        case RegistryFile::Condition::Unreadable:
+            surface.Note("cannot read the settings file " + path + " (" + reason +
+                         "); the defaults are used");
+            return;
     }
-    if (!S_ISREG(info.st_mode)) {
-        surface.Note("the settings file " + path +
-                     " is not a file; the defaults are used and no change is kept");
-        return;
+}
+
+// Changes the settings file did not take held for this run only; the next run will not
+// see them.
+void ReportSettingsNotKept(const SettingsStore& settings, TerminalSurface& surface) {
+    std::string values;
+    for (const SettingsStore::NotKeptValue& value : settings.NotKept()) {
+        values += (values.empty() ? "" : ", ") + value.name + " (" + value.reason + ")";
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        surface.Note("cannot read the settings file " + path + " (" + Reason(errno) +
-                     "); the defaults are used");
-        return;
-    }
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!bytes.empty() && !RegistryDocument::Parse(bytes).HasKey(SettingsStore::kKey)) {
-        surface.Note("the settings file " + path +
-                     " is damaged or holds no Zephyrate settings; the defaults are used");
-    }
-    if (access(path.c_str(), W_OK) != 0) {
-        surface.Note("the settings file " + path +
-                     " cannot be written; changes made during this run are not kept");
+    if (!values.empty()) {
+        surface.Note("changes were not kept in the settings file " + settings.Path() +
+                     " and held for this run only: " + values);
     }
 }
 
@@ -272,6 +279,7 @@ int Run(const SyncOptions& options) {
     runOptions.root = options.root;
     const RunOutcome outcome = SyncRun(console, runOptions);
     surface.PrintJobList(console.Jobs().Rows());
+    ReportSettingsNotKept(settings, surface);
     if (signals.Interrupted()) {
         return kExitInterrupted;
     }
