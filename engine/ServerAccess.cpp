@@ -55,8 +55,11 @@ std::unique_ptr<HttpFile> FetchServerConfig(Console& console, std::string_view u
         bool reopen = false;
         std::unique_ptr<HttpFile> response;
         try {
+            // Read to the server's close and held against the announced length: the index
+            // must arrive whole, or the files of its missing lines would be withdrawn.
             response = console.Session().OpenURL(
-                address, INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII);
+                address, INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII,
+                BodyFraming::UntilClose);
         } catch (const InternetError& error) {
             // The caller's "Connecting with server..." stays; its failure row says the rest.
             console.SetFetchError(error.what());

@@ -23,22 +23,20 @@ std::string_view Trimmed(std::string_view item) {
 }  // namespace
 
 bool ServerConfig::Load(HttpFile& response) {
-    std::uint32_t announced = 0;
-    if (!response.QueryInfoContentLength(announced)) {
-        announced = kDefaultLength;
-    }
-    // Read in pieces up to the announced length: a server must not be able to make us
-    // reserve gigabytes by announcing them.
-    const std::size_t limit = std::min<std::size_t>(announced, kMaxLength);
+    // To its end, whatever was announced: an index that is cut short would withdraw the
+    // files of its missing lines. The memory grows with what arrives, never with what a
+    // server announces.
     std::string body;
     constexpr std::size_t kPiece = 64 * 1024;
-    while (body.size() < limit) {
-        const std::size_t want = std::min(kPiece, limit - body.size());
+    for (;;) {
         const std::size_t old = body.size();
-        body.resize(old + want);
-        const std::size_t got = response.Read(body.data() + old, want);
+        body.resize(old + kPiece);
+        const std::size_t got = response.Read(body.data() + old, kPiece);
         body.resize(old + got);
-        if (got < want) {
+        if (body.size() > kMaxLength) {
+            return false;
+        }
+        if (got < kPiece) {
             break;  // the body ended
         }
     }

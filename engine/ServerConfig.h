@@ -18,18 +18,17 @@ class HttpFile;
 
 class ServerConfig {
   public:
-    // Body size assumed when the server announces none.
-    static constexpr std::uint32_t kDefaultLength = 50000;
-    // Most that is read, whatever length a server announces.
+    // Most that is read; a longer index is refused whole.
     static constexpr std::size_t kMaxLength = 64 * 1024 * 1024;
 
     static constexpr char kCommentCharacter = '#';
     static constexpr char kItemSeparator = ',';
     static constexpr char kLineTerminator = '\n';
 
-    // Reads the body of an open response: up to its Content-Length (50000 when absent).
-    // The memory grows with what arrives, not with what is announced. Errors of the
-    // response (InternetError) pass through. Returns true.
+    // Reads the whole body of an open response, to its end. False, with nothing loaded,
+    // for a body over kMaxLength. Errors of the response (InternetError: cut short, longer
+    // than announced) pass through; a response opened with BodyFraming::UntilClose has
+    // its length checked.
     bool Load(HttpFile& response);
     // The same for a body already in memory: adds a line feed and removes comments.
     bool LoadText(std::string_view body);

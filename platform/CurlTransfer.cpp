@@ -59,10 +59,12 @@ void SetOption(CURL* easy, CURLoption option, T value) {
 
 }  // namespace
 
-CurlTransfer::CurlTransfer(std::shared_ptr<InternetSessionCore> session, std::string url)
+CurlTransfer::CurlTransfer(std::shared_ptr<InternetSessionCore> session, std::string url,
+                           BodyFraming framing)
     : session_(std::move(session)),
       url_(std::move(url)),
       origin_(InternetSessionCore::OriginOf(url_)),
+      framing_(framing),
       easy_(curl_easy_init(), &curl_easy_cleanup) {
     if (!easy_) {
         throw std::bad_alloc();
@@ -89,6 +91,16 @@ CurlTransfer::CurlTransfer(std::shared_ptr<InternetSessionCore> session, std::st
     SetOption(easy, CURLOPT_USERAGENT, "Zephyrate/0.1");
     SetOption(easy, CURLOPT_HTTPAUTH, kAnyAuth);
     SetOption(easy, CURLOPT_PROXYAUTH, kAnyAuth);
+    if (framing_ == BodyFraming::UntilClose) {
+        // libcurl stops at the announced length and keeps what follows for the next
+        // request; read to the close instead, and compare in CheckBodyEnd.
+        requestHeaders_.reset(curl_slist_append(nullptr, "Connection: close"));
+        if (!requestHeaders_) {
+            throw std::bad_alloc();
+        }
+        SetOption(easy, CURLOPT_HTTPHEADER, requestHeaders_.get());
+        SetOption(easy, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    }
 }
 
 CurlTransfer::~CurlTransfer() {
@@ -158,6 +170,7 @@ void CurlTransfer::ResetResponse() {
     final_ = Block{};
     finalKnown_ = false;
     contentLength_.reset();
+    framingError_.reset();
     ring_.Clear();
     paused_ = false;
     pausedNeed_ = 0;
@@ -233,7 +246,7 @@ void CurlTransfer::Finish() noexcept {
         closed_ = true;
         return;
     }
-    if (!done_ && finalKnown_) {
+    if (!done_ && finalKnown_ && framing_ == BodyFraming::KeepAlive) {
         // Reading away a short rest is cheaper than a new connection (and TLS handshake)
         // for the next request; a long one is cut. Unknown lengths get the same budget.
         const bool shortRest = !contentLength_ || (*contentLength_ >= received_ &&
@@ -364,14 +377,21 @@ void CurlTransfer::CollectDone() {
             continue;
         }
         done_ = true;
-        if (message->data.result != CURLE_OK) {
+        if (framingError_) {
+            error_ = InternetError(*framingError_);  // libcurl only saw the transfer aborted
+        } else if (message->data.result != CURLE_OK) {
             error_ = InternetError::FromCurl(message->data.result, errorBuffer_.data());
-        } else if (!finalKnown_) {
-            if (block_.status != 0) {
-                MakeFinal();
+        } else if (finalKnown_) {
+            CheckBodyEnd();
+        } else if (block_.status != 0) {
+            MakeFinal();  // a body-less answer ended by the close
+            if (framingError_) {
+                error_ = InternetError(*framingError_);
             } else {
-                error_ = InternetError("The server sent no response");
+                CheckBodyEnd();
             }
+        } else {
+            error_ = InternetError("The server sent no response");
         }
     }
 }
@@ -384,7 +404,9 @@ std::size_t CurlTransfer::HeaderCallback(char* data, std::size_t size, std::size
     } catch (...) {
         return 0;  // out of memory: libcurl aborts the transfer with a write error
     }
-    return size * n;
+    // Aborting is what keeps the connection, with whatever the answer left on it, from
+    // serving another request.
+    return transfer->framingError_ ? 0 : size * n;
 }
 
 std::size_t CurlTransfer::WriteCallback(char* data, std::size_t size, std::size_t n, void* self) {
@@ -440,21 +462,85 @@ void CurlTransfer::OnHeaderLine(std::string_view line) {
 }
 
 void CurlTransfer::MakeFinal() {
+    if (!CheckFraming()) {
+        return;  // never final: Send reports framingError_
+    }
     final_ = std::move(block_);
     block_ = Block{};
     finalKnown_ = true;
-    if (auto length = FindHeader("Content-Length")) {
-        std::uint64_t value = 0;
-        auto [end, ec] = std::from_chars(length->data(), length->data() + length->size(), value);
-        if (ec == std::errc() && end == length->data() + length->size()) {
+}
+
+bool CurlTransfer::CheckFraming() {
+    contentLength_.reset();
+    bool chunked = false;
+    for (const Header& header : block_.headers) {
+        if (EqualIgnoringAsciiCase(header.name, "Transfer-Encoding")) {
+            chunked = true;
+            continue;
+        }
+        if (!EqualIgnoringAsciiCase(header.name, "Content-Length")) {
+            continue;
+        }
+        // A list of equal values ("5, 5") is one length; anything else is two.
+        std::string_view values = header.value;
+        while (!values.empty()) {
+            const std::size_t comma = std::min(values.find(','), values.size());
+            const std::string_view text = Trim(values.substr(0, comma));
+            values.remove_prefix(std::min(comma + 1, values.size()));
+            std::uint64_t value = 0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+            if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
+                framingError_ = "The server's answer gives an invalid length";
+                return false;
+            }
+            if (contentLength_ && *contentLength_ != value) {
+                framingError_ = "The server's answer gives two different lengths";
+                return false;
+            }
             contentLength_ = value;
         }
+    }
+    if (chunked && contentLength_) {
+        framingError_ = "The server's answer gives both a length and chunked encoding";
+        return false;
+    }
+    return true;
+}
+
+void CurlTransfer::CheckBodyEnd() {
+    // These answers have no body, whatever length they announce.
+    if (!contentLength_ || final_.status == 204 || final_.status == 304) {
+        return;
+    }
+    if (framing_ == BodyFraming::UntilClose) {
+        if (received_ != *contentLength_) {
+            error_ = InternetError("The server sent " + std::to_string(received_) + " of the " +
+                                   std::to_string(*contentLength_) + " bytes it announced");
+        }
+        return;
+    }
+    // The body is what was announced. Bytes already waiting behind it would be read as the
+    // answer to the next request on this connection: libcurl drops the connection when they
+    // came with the last piece of the body, and when they came apart it is ended here, so
+    // that the pool discards it. (Whether they came at all is a matter of timing, so they
+    // do not fail this request; an index, which must be exact, is read with UntilClose.)
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
+        socket == CURL_SOCKET_BAD) {
+        return;
+    }
+    char byte = 0;
+    if (::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0) {
+        (void)::shutdown(socket, SHUT_RDWR);
     }
 }
 
 std::size_t CurlTransfer::OnBody(const char* data, std::size_t count) {
     if (!finalKnown_) {
         MakeFinal();  // the first body byte settles which headers were the final ones
+        if (framingError_) {
+            return 0;
+        }
     }
     if (draining_) {
         received_ += count;

@@ -18,6 +18,7 @@
 #include <curl/curl.h>
 
 #include "platform/ByteRing.h"
+#include "platform/HttpFile.h"
 #include "platform/InternetError.h"
 #include "platform/InternetSessionCore.h"
 
@@ -43,7 +44,8 @@ class CurlTransfer {
     // slow download does not keep a processor busy.
     static constexpr std::chrono::microseconds kAnswerCheck{100};
 
-    CurlTransfer(std::shared_ptr<InternetSessionCore> session, std::string url);
+    CurlTransfer(std::shared_ptr<InternetSessionCore> session, std::string url,
+                 BodyFraming framing);
     ~CurlTransfer();
     CurlTransfer(const CurlTransfer&) = delete;
     CurlTransfer& operator=(const CurlTransfer&) = delete;
@@ -58,6 +60,8 @@ class CurlTransfer {
 
     bool HasResponse() const { return finalKnown_; }
     std::uint32_t Status() const { return final_.status; }
+    // The final response's announced body length; nothing when it announced none.
+    std::optional<std::uint64_t> ContentLength() const { return contentLength_; }
     // The value of the final response's first header of that name (case ignored).
     std::optional<std::string_view> FindHeader(std::string_view name) const;
 
@@ -88,6 +92,13 @@ class CurlTransfer {
     void OnHeaderLine(std::string_view line);
     std::size_t OnBody(const char* data, std::size_t count);
     void MakeFinal();
+    // Whether the final block frames its body one way only; otherwise framingError_ says how
+    // it contradicts itself.
+    bool CheckFraming();
+    // At the end of a body that arrived without a transport error. UntilClose: whether it
+    // held exactly what was announced (otherwise error_ says why). KeepAlive: that nothing
+    // the server sent beyond it stays on the connection for the next request.
+    void CheckBodyEnd();
     void ApplySettings(const RequestSettings& settings);
     enum class Wait { Sleep, CheckFirst };
     // Runs libcurl until ready() holds, the transfer ends or nothing arrives for
@@ -105,9 +116,12 @@ class CurlTransfer {
     std::shared_ptr<InternetSessionCore> session_;
     std::string url_;
     std::string origin_;
+    BodyFraming framing_;
     std::optional<HttpLogin> requestLogin_;
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy_;
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> requestHeaders_{
+        nullptr, &curl_slist_free_all};
     // multi_ and ring_ are lent by the session and given back on destruction.
     InternetSessionCore::MultiHandle multi_{nullptr, &curl_multi_cleanup};
     std::array<char, CURL_ERROR_SIZE> errorBuffer_{};
@@ -120,6 +134,7 @@ class CurlTransfer {
     Block final_;
     bool finalKnown_ = false;
     std::optional<std::uint64_t> contentLength_;
+    std::optional<std::string> framingError_;
     ByteRing ring_{0};         // the read-ahead, lent like multi_
     bool bodyWanted_ = false;  // Read was called since the last Send
     bool paused_ = false;

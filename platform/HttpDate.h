@@ -1,5 +1,5 @@
-// HTTP dates (Last-Modified): parsing of the three forms that servers send, and the
-// preferred form for servers we run ourselves. Pure functions, safe from any thread.
+// HTTP dates (Last-Modified) as calendar fields in UTC, and the preferred form for
+// servers we run ourselves. Pure functions, safe from any thread.
 #pragma once
 
 #include <optional>
@@ -10,19 +10,15 @@
 
 namespace zephyrate {
 
-// Accepts, with surrounding blanks ignored:
-//   RFC 1123  "Sun, 06 Nov 1994 08:49:37 GMT"
-//   RFC 850   "Sunday, 06-Nov-94 08:49:37 GMT"  (years 70-99 are 19xx, 00-69 are 20xx)
-//   asctime   "Sun Nov  6 08:49:37 1994"
-// Anything else, or a date that does not exist (31 April, 29 February 2023, hour 24),
-// gives nothing. wDayOfWeek is computed from the date; the weekday name is only checked
-// to be a weekday name.
+// Every form that servers send, read by libcurl's own date parser: RFC 1123
+// ("Sun, 06 Nov 1994 08:49:37 GMT"), RFC 850 ("Sunday, 06-Nov-94 08:49:37 GMT"), asctime
+// ("Sun Nov  6 08:49:37 1994"), and numeric zones ("+0000", "-0500"), which are turned
+// into UTC. Nothing for text that is not a date or a moment before 1601, where the
+// device's file times begin.
 std::optional<SYSTEMTIME> ParseHttpDate(std::string_view text);
 
-// The RFC 1123 form of a valid date, e.g. "Sun, 06 Nov 1994 08:49:37 GMT".
+// The RFC 1123 form of a date, e.g. "Sun, 06 Nov 1994 08:49:37 GMT"; the weekday is
+// computed from the date.
 std::string FormatHttpDate(const SYSTEMTIME& time);
-
-// 0 = Sunday, for the proleptic Gregorian calendar.
-int DayOfWeek(int year, int month, int day);
 
 }  // namespace zephyrate

@@ -1,7 +1,5 @@
 #include "platform/HttpFile.h"
 
-#include <charconv>
-
 #include "platform/CurlTransfer.h"
 #include "platform/HttpDate.h"
 
@@ -33,16 +31,11 @@ bool HttpFile::QueryInfoLastModified(SYSTEMTIME& time) const {
 }
 
 bool HttpFile::QueryInfoContentLength(std::uint32_t& length) const {
-    auto value = transfer_->FindHeader("Content-Length");
-    if (!value) {
+    const std::optional<std::uint64_t> announced = transfer_->ContentLength();
+    if (!announced) {
         return false;
     }
-    std::uint64_t number = 0;
-    auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), number);
-    if (ec != std::errc() || end != value->data() + value->size()) {
-        return false;
-    }
-    length = static_cast<std::uint32_t>(number);  // the device's lengths are 32 bits too
+    length = static_cast<std::uint32_t>(*announced);  // the device's lengths are 32 bits too
     return true;
 }
 

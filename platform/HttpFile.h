@@ -16,6 +16,17 @@ namespace zephyrate {
 
 class CurlTransfer;
 
+// How the end of a response's body is found.
+enum class BodyFraming {
+    // By the announced length (or chunks); the connection then serves later requests.
+    KeepAlive,
+    // The request asks the server to close the connection after its answer, and the body
+    // is read up to that close and held against the announced length: a body longer or
+    // shorter than announced is an error. For a body that must be complete to be used at
+    // all, whatever the server claims (the provider's index); costs the connection.
+    UntilClose,
+};
+
 class HttpFile final : public ReadableFile {
   public:
     // Made by InternetSession::OpenURL.
@@ -28,7 +39,7 @@ class HttpFile final : public ReadableFile {
     // False when the header is absent or not a valid HTTP date.
     bool QueryInfoLastModified(SYSTEMTIME& time) const;
     // False when absent (e.g. a chunked body); a length above 0xFFFFFFFF gives its low
-    // 32 bits.
+    // 32 bits. An answer that announces two different lengths never gets this far.
     bool QueryInfoContentLength(std::uint32_t& length) const;
 
     // INTERNET_OPTION_USERNAME / _PASSWORD: the login that the next SendRequest offers
@@ -42,7 +53,9 @@ class HttpFile final : public ReadableFile {
     // the body starts over.
     void SeekToBegin() override;
     // Fills the buffer unless the body ends first; 0 at the end. Throws InternetError for
-    // a transport error, a body cut short or a stall.
+    // a transport error, a body cut short or a stall, and with BodyFraming::UntilClose for
+    // a body longer or shorter than announced. Bytes beyond an announced length never
+    // reach a later request: the connection is then not reused.
     std::size_t Read(void* buffer, std::size_t count) override;
     // Ends the exchange; later reads give 0. A short unread rest is read away so that
     // the connection can be reused, a long one is cut.

@@ -2,6 +2,7 @@
 
 #include "platform/CurlTransfer.h"
 #include "platform/InternetSessionCore.h"
+#include "platform/UrlEscape.h"
 
 namespace zephyrate {
 
@@ -37,8 +38,9 @@ void InternetSession::SetTimeouts(std::chrono::milliseconds connect,
     core_->SetTimeouts(connect, stall);
 }
 
-std::unique_ptr<HttpFile> InternetSession::OpenURL(const std::string& url, std::uint32_t) {
-    auto transfer = std::make_unique<CurlTransfer>(core_, url);
+std::unique_ptr<HttpFile> InternetSession::OpenURL(const std::string& url, std::uint32_t,
+                                                   BodyFraming framing) {
+    auto transfer = std::make_unique<CurlTransfer>(core_, EscapeUnsafeUrlCharacters(url), framing);
     transfer->Send();
     return std::make_unique<HttpFile>(std::move(transfer));
 }

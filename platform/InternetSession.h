@@ -38,10 +38,14 @@ class InternetSession {
     void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall);
 
     // Opens an http or https address, following redirects, and returns once the final
-    // response's headers are in; the body is read on demand. Throws InternetError for
-    // any other scheme and for transport failures. flags (INTERNET_FLAG_*) change
-    // nothing: there is no cache, and every body is passed on as bytes.
-    std::unique_ptr<HttpFile> OpenURL(const std::string& url, std::uint32_t flags = 0);
+    // response's headers are in; the body is read on demand. Characters that may not
+    // stand raw in an address are percent-encoded first (EscapeUnsafeUrlCharacters).
+    // Throws InternetError for any other scheme, for transport failures and for an answer
+    // whose framing contradicts itself (two different lengths, a length with chunks).
+    // flags (INTERNET_FLAG_*) change nothing: there is no cache, and every body is passed
+    // on as bytes.
+    std::unique_ptr<HttpFile> OpenURL(const std::string& url, std::uint32_t flags = 0,
+                                      BodyFraming framing = BodyFraming::KeepAlive);
 
   private:
     std::shared_ptr<InternetSessionCore> core_;

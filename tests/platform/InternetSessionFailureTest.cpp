@@ -77,6 +77,41 @@ TEST(InternetSessionFailureTest, BodiesCutShortOrResetRaiseErrorsButOneEndedByCl
     EXPECT_EQ(ReadToEnd(*whole), std::make_pair(std::size_t{70000}, std::string()));
 }
 
+// An answer that frames its body two ways is an error for its request; what an answer left
+// on the connection beyond its length never becomes the next request's answer.
+TEST(InternetSessionFailureTest, AnswersThatContradictTheirLengthPoisonNoLaterRequest) {
+    RawHttpServer server([](RawHttpServer::Connection& c) {
+        for (std::string request = c.ReadRequest(); !request.empty(); request = c.ReadRequest()) {
+            const auto asked = [&](const char* path) { return request.find(path) != request.npos; };
+            if (asked("/excess")) {
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n");
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                c.Send("helloHTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nEVIL");
+            } else if (asked("/two-lengths")) {
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 10\r\n\r\n");
+                c.Send("0123456789HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nEVIL");
+            } else if (asked("/length-and-chunks")) {
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n");
+                c.Send("\r\n3\r\nabc\r\n0\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nEVIL");
+            } else {
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ngood");
+            }
+        }
+    });
+    InternetSession session;
+    const std::pair<const char*, const char*> cases[] = {
+        {"/excess", ""},
+        {"/two-lengths", "The server's answer gives two different lengths"},
+        {"/length-and-chunks", "The server's answer gives both a length and chunked encoding"},
+    };
+    for (const auto& [path, error] : cases) {
+        EXPECT_EQ(FetchError(session, server.Url(path)), error) << path;
+        auto next = session.OpenURL(server.Url("/next"));
+        char body[8] = {};
+        EXPECT_EQ(std::string(body, next->Read(body, sizeof body)), "good") << "after " << path;
+    }
+}
+
 TEST(InternetSessionFailureTest, StallsRaiseErrorsAfterTheStallLimit) {
     RawHttpServer server([](RawHttpServer::Connection& c) {
         if (c.ReadRequest().find("/body") != std::string::npos) {
