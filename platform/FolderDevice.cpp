@@ -352,7 +352,10 @@ bool FolderDevice::CeFindAllFiles(const char16_t* pattern, std::uint32_t flags,
     if (folder.error != ERROR_SUCCESS) {
         return Fail(folder.error);
     }
-    const DevicePathResolver::Listing listing = resolver_.List(folder.folder.Get(), false);
+    // As on the device, hidden and system names are listed unless the caller leaves them
+    // out; ours are the names that start with '.'.
+    const DevicePathResolver::Listing listing =
+        resolver_.List(folder.folder.Get(), (flags & FAF_NO_HIDDEN_SYS_ROMMODULES) == 0);
     if (listing.error != ERROR_SUCCESS) {
         return Fail(listing.error);
     }

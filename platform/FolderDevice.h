@@ -3,7 +3,8 @@
 // readable, writable folder; every path resolves below a descriptor of it and never
 // reaches outside (see DevicePathResolver). Symbolic links and special files inside are
 // hidden from listings, and every operation on them fails with ERROR_ACCESS_DENIED.
-// Names starting with "." are hidden and system and left out of listings. A folder at
+// Names starting with "." are hidden and system; listings leave them out when asked with
+// FAF_NO_HIDDEN_SYS_ROMMODULES, as the device does. A folder at
 // the top that is another mount or holds a file ".storage-card" is a storage card.
 //
 // Threads: every call may come from any thread; the last error is kept per calling

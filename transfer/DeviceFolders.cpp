@@ -85,11 +85,16 @@ bool EnsureFolder(DeviceRemote& device, std::string_view path) {
 }
 
 bool MoveToTrash(DeviceRemote& device, const JobValues& job, std::string_view path) {
-    // Only '\' ends the folder part here: a '/' after it stays in the tail, so such a name
+    // Only '\\' ends the folder part here: a '/' after it stays in the tail, so such a name
     // lands in a sub-folder of the trash folder.
     const std::size_t last = path.rfind('\\');
     if (last == std::string_view::npos) {
         return false;
+    }
+    WidePath from(path);
+    const std::uint32_t attributes = device.CeGetFileAttributes(from.Wide());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;  // a folder in a file's place holds the user's files, not a stale copy
     }
     const std::string base = TrashFolder(job) + std::string(path.substr(last));
     std::string candidate;
@@ -104,25 +109,38 @@ bool MoveToTrash(DeviceRemote& device, const JobValues& job, std::string_view pa
             break;
         }
     }
-    WidePath from(path);
     WidePath to(candidate);
     return device.CeMoveFile(from.Wide(), to.Wide());
 }
 
-bool EmptyTrash(DeviceRemote& device, const JobValues& job) {
-    const std::string trash = TrashFolder(job);
-    WidePath pattern(trash + "\\*.*");
+namespace {
+
+// Deletes the files of a folder whose names match the pattern, hidden ones included;
+// false when the folder cannot be listed. Sub-folders are not removed.
+bool DeleteMatching(DeviceRemote& device, const std::string& folder, std::string_view pattern) {
+    WidePath wide(folder + "\\" + std::string(pattern));
     FoundBuffer found(device);
-    if (!device.CeFindAllFiles(pattern.Wide(), FAF_NAME, &found.count, &found.records)) {
+    if (!device.CeFindAllFiles(wide.Wide(), FAF_NAME, &found.count, &found.records)) {
         return false;
     }
     for (std::uint32_t i = 0; found.records != nullptr && i < found.count; ++i) {
-        WidePath file(trash + "\\" + WidePath::FromDevice(RecordName(found.records[i])));
-        // A file that stays (read-only, in use) is tried again at the next job's start;
-        // sub-folders are not removed.
+        WidePath file(folder + "\\" + WidePath::FromDevice(RecordName(found.records[i])));
+        // A file that stays (read-only, in use) is tried again next time.
         device.CeDeleteFile(file.Wide());
     }
     return true;
+}
+
+}  // namespace
+
+bool EmptyTrash(DeviceRemote& device, const JobValues& job) {
+    return DeleteMatching(device, TrashFolder(job), "*.*");
+}
+
+void RemoveStaleTemporaries(DeviceRemote& device, JobValues& job, std::string_view folder) {
+    if (job.SweptFolders.emplace(folder).second) {
+        (void)DeleteMatching(device, std::string(folder), ".*" + std::string(kTemporarySuffix));
+    }
 }
 
 bool ReadDataPath(DeviceRemote& device, JobValues& job) {

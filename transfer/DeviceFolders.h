@@ -14,10 +14,14 @@ class DeviceRemote;
 
 // True when the folder exists afterwards; missing parents are created top down.
 bool EnsureFolder(DeviceRemote& device, std::string_view path);
-// Moves a file into TrashFolder under the lowest free ".%03d" name; true when moved.
+// Moves a file into TrashFolder under the lowest free ".%03d" name; true when moved. A
+// folder is never moved: the trash holds files only.
 bool MoveToTrash(DeviceRemote& device, const JobValues& job, std::string_view path);
-// Deletes the files of the trash folder; false when it cannot be listed.
+// Deletes the files of the trash folder, hidden ones too; false when it cannot be listed.
 bool EmptyTrash(DeviceRemote& device, const JobValues& job);
+// Deletes the temporary files (TemporaryPath) that a run which was killed while writing
+// left in a folder; each folder once per job (job.SweptFolders).
+void RemoveStaleTemporaries(DeviceRemote& device, JobValues& job, std::string_view folder);
 // Reads HKLM\SYSTEM\Platform\DataPath into job.DataPath (empty on any failure).
 bool ReadDataPath(DeviceRemote& device, JobValues& job);
 

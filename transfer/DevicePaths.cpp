@@ -1,5 +1,7 @@
 #include "transfer/DevicePaths.h"
 
+#include "platform/DeviceNameFold.h"
+
 namespace zephyrate {
 
 std::string ParentPath(std::string_view path) {
@@ -41,17 +43,41 @@ std::string TrashFolder(const JobValues& job) {
     return job.DeviceRoot + "\\Trash";
 }
 
-bool CheckDestination(const JobValues& job) {
-    std::string top = job.DeviceRoot + "\\" + job.CeFolder;
-    for (std::string parent = ParentPath(top); !parent.empty(); parent = ParentPath(top)) {
-        top = std::move(parent);
+bool InSystemFolder(std::string_view path) {
+    const std::size_t start = path.find_first_not_of("\\/");
+    if (start == std::string_view::npos) {
+        return false;
     }
-    for (char& c : top) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
+    const std::string_view top = path.substr(start, path.find_first_of("\\/", start) - start);
+    // Folded as the device folds names: "WINDOWS", and also letters such as a dotless i
+    // that fold to the same upper case, name the one folder.
+    static const DeviceNameFold fold;
+    static const std::u32string system = fold.Fold("windows");
+    return fold.Fold(top) == system;
+}
+
+bool CheckDestination(const JobValues& job) {
+    const std::string destination = job.DeviceRoot + "\\" + job.CeFolder;
+    return destination.find('\0') == std::string::npos && !InSystemFolder(destination);
+}
+
+bool CheckEntry(const JobValues& job, const FileEntry& entry) {
+    for (const std::string* name :
+         {&entry.Name, &entry.Url, &entry.FavoriteFile, &entry.ShortcutFile}) {
+        if (name->find('\0') != std::string::npos) {
+            return false;
         }
     }
-    return top != "\\windows" && top != "/windows";
+    return !InSystemFolder(DevicePath(job, entry));
+}
+
+std::string TemporaryPath(std::string_view path) {
+    const std::size_t name = path.find_last_of("\\/") + 1;  // 0 when there is no folder
+    std::string temporary(path.substr(0, name));
+    temporary += '.';
+    temporary += path.substr(name);
+    temporary += kTemporarySuffix;
+    return temporary;
 }
 
 }  // namespace zephyrate

@@ -18,40 +18,32 @@ namespace {
 
 constexpr std::size_t kChunk = 4096;
 
-}  // namespace
+bool IsMissing(std::uint32_t error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
-bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std::string_view path,
-                   std::uint32_t total) {
+bool IsFull(std::uint32_t error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+// error: the device's code, which the job keeps so that a front end can say why.
+bool Failed(Console& console, FileEntry& entry, std::uint32_t error) {
+    console.SetDeviceWriteError(error);
+    entry.Result = 2;
+    return false;
+}
+
+// How a copy into a device file ended: complete, stopped by the user (entry.Result holds
+// the stop code), or refused by the device with an error.
+struct CopyEnd {
+    bool complete = false;
+    std::uint32_t error = ERROR_SUCCESS;
+};
+
+CopyEnd CopyInto(Console& console, FileEntry& entry, ReadableFile& source, DeviceHandle file,
+                 std::uint32_t total) {
     DeviceRemote& device = console.Device();
-    // A favorite's memory file has just been written and stands at its end.
-    source.SeekToBegin();
     std::array<unsigned char, kChunk> buffer;
-
-    // error: the device's code, which the job keeps so a front end can say why.
-    const auto fail = [&](std::uint32_t error) {
-        console.SetDeviceWriteError(error);
-        entry.Result = 2;
-        return false;
-    };
-
-    if (!EnsureFolder(device, ParentPath(path))) {
-        return fail(device.CeGetLastError());
-    }
-    WidePath wide(path);
-    const auto create = [&] {
-        return device.CeCreateFile(wide.Wide(), GENERIC_WRITE, 0, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL);
-    };
-    DeviceFile file(device, create());
-    if (!file.IsOpen()) {
-        // The device keeps files in use or read-only; moved aside, the name is free again.
-        (void)MoveToTrash(device, console.Job(), path);
-        file.Reset(create());
-        if (!file.IsOpen()) {
-            return fail(device.CeGetLastError());
-        }
-    }
-
     console.StartProgressClock();
     std::size_t count = source.Read(buffer.data(), buffer.size());
     // 64 bits: files past 2 GiB must not wrap into negative progress.
@@ -60,35 +52,172 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
         // An empty source still makes one write of 0 bytes and one report, so the
         // display shows the file even when it has no bytes.
         std::uint32_t written = 0;
-        if (!device.CeWriteFile(file.Get(), buffer.data(), static_cast<std::uint32_t>(count),
-                                &written)) {
+        if (!device.CeWriteFile(file, buffer.data(), static_cast<std::uint32_t>(count), &written)) {
             console.Surface().SetProgressPosition(0);
-            const std::uint32_t error = device.CeGetLastError();
-            if (error == ERROR_DISK_FULL) {
-                // A file cut short by a full device is of no use (the next run fetches it
-                // again) and would only hold the room that the entries after it need.
-                file.Close();
-                (void)device.CeDeleteFile(wide.Wide());
-            }
-            return fail(error);
+            return {false, device.CeGetLastError()};
         }
         done += written;
         entry.Result = console.ReportProgress(total, done, entry.Name);
         if (entry.Result != 0) {
-            return false;
+            return {};
         }
         if (count < buffer.size()) {
-            break;  // a short read is the last one: the source fills every buffer it can
+            return {true};  // a short read is the last one: the source fills every buffer it can
         }
         count = source.Read(buffer.data(), buffer.size());
     }
+}
 
+void Stamp(DeviceRemote& device, DeviceHandle file, const FileEntry& entry) {
     const FILETIME stamp = FileTimeFromSeconds(entry.ServerTime);
     // A stamp that does not stick only costs a fresh download on the next run.
-    (void)device.CeSetFileTime(file.Get(), &stamp, &stamp, &stamp);
+    (void)device.CeSetFileTime(file, &stamp, &stamp, &stamp);
+}
+
+// A file written under its temporary name, deleted again on every way out (also when the
+// source throws) unless it took the place of the real file.
+class TemporaryFile {
+  public:
+    TemporaryFile(DeviceRemote& device, std::string_view path)
+        : device_(device), path_(TemporaryPath(path)), file_(device, INVALID_HANDLE_VALUE) {}
+    ~TemporaryFile() { Discard(); }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool Create() {
+        // Truncates a stale one of the same name.
+        file_.Reset(device_.CeCreateFile(path_.Wide(), GENERIC_WRITE, 0, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL));
+        created_ = file_.IsOpen();
+        return created_;
+    }
+    DeviceFile& File() { return file_; }
+    // Moves the closed file to path; false, with the device's error, when it cannot.
+    bool MoveTo(WidePath& path) {
+        file_.Close();
+        if (!device_.CeMoveFile(path_.Wide(), path.Wide())) {
+            return false;
+        }
+        created_ = false;
+        return true;
+    }
+    void Discard() {
+        file_.Close();
+        if (created_) {
+            (void)device_.CeDeleteFile(path_.Wide());
+            created_ = false;
+        }
+    }
+
+  private:
+    DeviceRemote& device_;
+    WidePath path_;
+    DeviceFile file_;
+    bool created_ = false;
+};
+
+// The device's way: the file truncated and written where it stands. Used where no new
+// file can stand beside the old one.
+bool WriteInPlace(Console& console, FileEntry& entry, ReadableFile& source, WidePath& target,
+                  std::uint32_t total) {
+    DeviceRemote& device = console.Device();
+    const auto create = [&] {
+        return device.CeCreateFile(target.Wide(), GENERIC_WRITE, 0, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL);
+    };
+    DeviceFile file(device, create());
+    if (!file.IsOpen()) {
+        // The device keeps files in use or read-only; moved aside, the name is free again.
+        (void)MoveToTrash(device, console.Job(), target.Text());
+        file.Reset(create());
+        if (!file.IsOpen()) {
+            return Failed(console, entry, device.CeGetLastError());
+        }
+    }
+    const CopyEnd end = CopyInto(console, entry, source, file.Get(), total);
+    if (!end.complete) {
+        if (end.error == ERROR_SUCCESS) {
+            return false;  // stopped; the next run fetches the cut file again
+        }
+        if (IsFull(end.error)) {
+            // A file cut short by a full device is of no use and would only hold the room
+            // that the entries after it need.
+            file.Close();
+            (void)device.CeDeleteFile(target.Wide());
+        }
+        return Failed(console, entry, end.error);
+    }
+    Stamp(device, file.Get(), entry);
     file.Close();
-    console.Job().PresentObjects.emplace_back(path);
+    console.Job().PresentObjects.emplace_back(target.Text());
     return true;
+}
+
+}  // namespace
+
+bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std::string_view path,
+                   std::uint32_t total) {
+    DeviceRemote& device = console.Device();
+    JobValues& job = console.Job();
+    // A favorite's memory file has just been written and stands at its end.
+    source.SeekToBegin();
+    if (path.empty()) {
+        return Failed(console, entry, ERROR_INVALID_NAME);  // the entry names no file
+    }
+    const std::string folder = ParentPath(path);
+    if (!EnsureFolder(device, folder)) {
+        return Failed(console, entry, device.CeGetLastError());
+    }
+    RemoveStaleTemporaries(device, job, folder);
+
+    // A file that the device will not let us replace (in use, read-only) is moved into the
+    // trash first, as it always was; a folder in its place is not, and the entry fails.
+    WidePath target(path);
+    bool exists = false;
+    {
+        const DeviceFile probe(device, device.CeCreateFile(target.Wide(), GENERIC_WRITE, 0,
+                                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
+        exists = probe.IsOpen();
+        if (!exists) {
+            const std::uint32_t error = device.CeGetLastError();
+            if (!IsMissing(error) && !MoveToTrash(device, job, path)) {
+                return Failed(console, entry, error);
+            }
+        }
+    }
+
+    // The new file is written beside the old copy and takes its place only when complete
+    // and stamped, so a download that breaks off, is stopped or finds no room leaves the
+    // old copy as it was.
+    TemporaryFile temporary(device, path);
+    if (temporary.Create()) {
+        const CopyEnd end = CopyInto(console, entry, source, temporary.File().Get(), total);
+        if (end.complete) {
+            Stamp(device, temporary.File().Get(), entry);
+            // The device's move never replaces a file: the old copy makes way only now.
+            if (exists && !device.CeDeleteFile(target.Wide()) &&
+                !IsMissing(device.CeGetLastError()) && !MoveToTrash(device, job, path)) {
+                return Failed(console, entry, device.CeGetLastError());
+            }
+            if (!temporary.MoveTo(target)) {
+                return Failed(console, entry, device.CeGetLastError());
+            }
+            job.PresentObjects.emplace_back(path);
+            return true;
+        }
+        temporary.Discard();
+        if (end.error == ERROR_SUCCESS) {
+            return false;  // stopped; entry.Result holds the stop code
+        }
+        if (!IsFull(end.error) || !exists) {
+            return Failed(console, entry, end.error);
+        }
+        // No room for two copies: the old one makes way, as the device's own write does.
+        source.SeekToBegin();
+    }
+    // No new file can be made in this folder (a name too long for the temporary one, a
+    // folder that takes no new files but lets its files be rewritten), or no room.
+    return WriteInPlace(console, entry, source, target, total);
 }
 
 }  // namespace zephyrate

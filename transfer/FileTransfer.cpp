@@ -57,7 +57,10 @@ int FileTransferStep(Console& console, FileEntry& entry, InternetSession& sessio
     const JobValues& job = console.Job();
     JobList& jobs = console.Jobs();
 
-    if (!CheckDestination(job)) {
+    // Refused before the server or the device is asked: a destination in the system
+    // folder, or a name with a zero byte, which the device would read as a shorter name,
+    // another file than the one listed.
+    if (!CheckDestination(job) || !CheckEntry(job, entry)) {
         entry.StatusText =
             std::string("Invalid synchronisation object. Please contact ") + kSupportEmail;
         entry.Result = kTransferFailed;

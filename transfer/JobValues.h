@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace zephyrate {
@@ -15,6 +16,9 @@ struct JobValues {
     std::string CeFolder;                     // the index's destination folder, trimmed
     std::string DataPath;                     // the device's data path, empty when it has none
     std::vector<std::string> PresentObjects;  // device paths written or found current
+    // Device folders whose stale temporary files this job has removed, so that each
+    // folder is looked through once per job however many files go there.
+    std::unordered_set<std::string> SweptFolders;
 };
 
 }  // namespace zephyrate

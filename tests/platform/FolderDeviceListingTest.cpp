@@ -16,7 +16,7 @@ class FolderDeviceListingTest : public FolderDeviceFixture {};
 constexpr std::uint32_t kBrowserFlags =
     FAF_ATTRIBUTES | FAF_NAME | FAF_FOLDERS_ONLY | FAF_NO_HIDDEN_SYS_ROMMODULES;
 
-TEST_F(FolderDeviceListingTest, ListsSortedByBytesWithoutDotNames) {
+TEST_F(FolderDeviceListingTest, ListsSortedByBytesWithDotNamesUnlessAskedNot) {
     temp_.WriteFile("device/b.txt", "bb");
     temp_.WriteFile("device/B.txt", "B");
     temp_.WriteFile("device/a", "");
@@ -25,7 +25,11 @@ TEST_F(FolderDeviceListingTest, ListsSortedByBytesWithoutDotNames) {
     temp_.WriteFile("device/.registry.reg", "");
     fs::create_directories(root_ / "Zeta/inner");
     fs::create_directory(root_ / ".trash");
+    // Hidden names too, unless the caller leaves them out, as the device lists them.
     EXPECT_EQ(Names("\\*.*"),
+              (std::vector<std::string>{".hidden", ".registry.reg", ".trash", "B.txt", "Zeta", "a",
+                                        "b.txt", "\xC3\xA9.txt"}));
+    EXPECT_EQ(Names("\\*.*", FAF_NAME | FAF_NO_HIDDEN_SYS_ROMMODULES),
               (std::vector<std::string>{"B.txt", "Zeta", "a", "b.txt", "\xC3\xA9.txt"}));
     EXPECT_EQ(Names("*"), Names("\\*.*"));
     EXPECT_EQ(Names("\\*.*", kBrowserFlags), (std::vector<std::string>{"Zeta"}));

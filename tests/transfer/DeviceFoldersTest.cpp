@@ -106,6 +106,10 @@ TEST_F(DeviceFoldersTest, MoveToTrashNeedsABackslashAndAnExistingTrash) {
     EXPECT_TRUE(Trash("\\Zephyrate\\news\\docs/a.txt"));
     EXPECT_EQ(TempFolder::ReadFile(root_ / "Zephyrate/trash/docs/a.txt.001"), "a");
     EXPECT_FALSE(Trash("\\Zephyrate\\gone.txt"));
+    // The trash takes files only: a folder, and the files in it, stay where they are.
+    EXPECT_FALSE(Trash("\\Zephyrate\\news\\docs"));
+    EXPECT_TRUE(fs::exists(root_ / "Zephyrate/news/docs"));
+    EXPECT_FALSE(fs::exists(root_ / "Zephyrate/trash/docs.001"));
 }
 
 TEST_F(DeviceFoldersTest, EmptyTrashDeletesItsFilesOnly) {
@@ -117,6 +121,7 @@ TEST_F(DeviceFoldersTest, EmptyTrashDeletesItsFilesOnly) {
     temp_.WriteFile("device/Zephyrate/Trash/a.txt.001", "a");
     temp_.WriteFile("device/Zephyrate/Trash/\xC3\xA9t\xC3\xA9.001", "e");
     temp_.WriteFile("device/Zephyrate/Trash/bad\xFF\xFE.001", "b");  // not UTF-8
+    temp_.WriteFile("device/Zephyrate/Trash/.hidden.001", "h");
     temp_.WriteFile("device/Zephyrate/Trash/sub/kept.txt", "k");
     temp_.WriteFile("device/Zephyrate/news/a.txt", "live");
 

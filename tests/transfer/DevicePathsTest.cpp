@@ -57,15 +57,47 @@ TEST(DevicePathsTest, ShortcutsAndFavoritesLiveUnderTheDataPath) {
     EXPECT_EQ(TrashFolder(job), "\\Zephyrate\\Trash");
 }
 
-TEST(DevicePathsTest, CheckDestinationRefusesTheSystemFolderInAnyCase) {
-    EXPECT_FALSE(CheckDestination(Job("\\Windows\\Data", "news")));
-    EXPECT_FALSE(CheckDestination(Job("", "WINDOWS\\Start Menu")));
-    EXPECT_FALSE(CheckDestination(Job("\\windows", "")));
-    EXPECT_FALSE(CheckDestination(Job("/Windows/x", "news")));
-    EXPECT_TRUE(CheckDestination(Job("", "")));
-    EXPECT_TRUE(CheckDestination(Job("\\windowsx", "")));
-    EXPECT_TRUE(CheckDestination(Job("\\My windows", "")));
-    EXPECT_TRUE(CheckDestination(Job("\\Zephyrate", "windows")));  // not at the top
+TEST(DevicePathsTest, TheSystemFolderIsRefusedWhereverTheDeviceResolvesIt) {
+    // Root, CE folder, the entry's name, and whether the entry may go there.
+    const struct {
+        const char* root;
+        std::string folder;
+        std::string name;
+        bool accepted;
+    } cases[] = {
+        {"\\Windows\\Data", "news", "a", false},
+        {"", "WINDOWS\\Start Menu", "a", false},
+        {"\\windows", "", "a", false},
+        {"/Windows/x", "news", "a", false},
+        {"\\", "Windows", "a", false},
+        {"\\WINDOWS\\", "", "a", false},
+        {"", "windows\\", "a", false},
+        {"\\\\", "/windows/Fonts", "a", false},
+        {"", "w\xC4\xB1ndows", "a", false},  // a dotless i is an I to the device
+        {"", "", "windows\\evil.lnk", false},
+        {"", "", "", true},
+        {"\\windowsx", "", "a", true},
+        {"\\My windows", "", "a", true},
+        {"\\Zephyrate", "windows", "a", true},  // not at the top
+        {"\\Zephyrate", "", "windows\\a", true},
+        // A zero byte would hand the device a shorter path than the one judged here.
+        {"\\Zephyrate", std::string("news\0windows", 12), "a", false},
+        {"\\Zephyrate", "news", std::string("good.txt\0.evil", 14), false},
+    };
+    for (const auto& c : cases) {
+        const JobValues job = Job(c.root, c.folder);
+        EXPECT_EQ(CheckDestination(job) && CheckEntry(job, Entry(c.name)), c.accepted)
+            << c.root << " " << c.folder << " " << c.name;
+    }
+    FileEntry zeroInLink = Entry("a.txt", std::string("F\0.url", 6));
+    EXPECT_FALSE(CheckEntry(Job("", ""), zeroInLink));
+}
+
+TEST(DevicePathsTest, TheTemporaryNameIsHiddenInTheSameFolder) {
+    EXPECT_EQ(TemporaryPath("\\Zephyrate\\news\\docs/a.txt"),
+              "\\Zephyrate\\news\\docs/.a.txt.zephyrate-part");
+    EXPECT_EQ(TemporaryPath("\\windows\\favorites\\\\F.url"),
+              "\\windows\\favorites\\\\.F.url.zephyrate-part");
 }
 
 TEST(DevicePathsTest, WidePathRoundTripsEveryByteAndEndsWithZero) {

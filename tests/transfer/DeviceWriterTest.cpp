@@ -1,9 +1,13 @@
 // The device writer on a real device folder: chunking, reports, the stamp, replacing files
-// the device refuses, device failures and cancel requests between chunks.
+// the device refuses, device failures and cancel requests between chunks, and the old copy
+// that a write which breaks off leaves as it was.
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/InternetError.h"
 #include "platform/MemoryFile.h"
 #include "tests/platform/FolderDeviceFixture.h"
 #include "tests/transfer/TransferFixture.h"
@@ -131,18 +136,50 @@ TEST_F(DeviceWriterTest, RefusedFilesAreMovedToTheTrashAndReplaced) {
     EXPECT_EQ(Read(OnDevice("Zephyrate/Trash/b.txt.001")), "read-only");
 }
 
-// A cancel pressed from the surface, during a report, is covered with the transfer step.
-TEST_F(DeviceWriterTest, CancelBetweenChunksLeavesThePartialFile) {
-    CountingSource source(Bytes(3 * 4096));
-    source.afterFirstRead = [this] { console_.Control().SetCancelThisJob(); };
-    EXPECT_FALSE(Write(source, "\\a.bin"));
-    EXPECT_EQ(entry_.Result, 1);
-    EXPECT_EQ(source.reads.size(), 1u);
-    EXPECT_EQ(std::filesystem::file_size(OnDevice("a.bin")), 4096u);
-    EXPECT_NE(ModifiedAt(OnDevice("a.bin")), kStamp);
-    EXPECT_EQ(surface_.ProgressPosition(), 0u);
-    EXPECT_TRUE(Job().PresentObjects.empty());
-    EXPECT_TRUE(DeviceFileIsFree("\\a.bin")) << "the handle was left open";
+// A write that breaks off, by a cancel between chunks or a source that fails, leaves the old
+// copy as it was and no temporary file behind. A cancel from the surface, during a report,
+// is covered with the transfer step.
+TEST_F(DeviceWriterTest, AWriteThatBreaksOffLeavesTheOldCopy) {
+    for (const bool sourceFails : {false, true}) {
+        SCOPED_TRACE(sourceFails);
+        temp_.WriteFile("device/a.bin", "the old copy");
+        CountingSource source(Bytes(3 * 4096));
+        source.afterFirstRead = [&] {
+            if (sourceFails) {
+                throw InternetError("cut");
+            }
+            console_.Control().SetCancelThisJob();
+        };
+        if (sourceFails) {
+            EXPECT_THROW(Write(source, "\\a.bin"), InternetError);
+        } else {
+            EXPECT_FALSE(Write(source, "\\a.bin"));
+            EXPECT_EQ(entry_.Result, 1);
+            EXPECT_EQ(source.reads.size(), 1u);
+            EXPECT_EQ(surface_.ProgressPosition(), 0u);
+        }
+        EXPECT_EQ(Read(OnDevice("a.bin")), "the old copy");
+        EXPECT_FALSE(std::filesystem::exists(OnDevice(".a.bin.zephyrate-part")));
+        EXPECT_TRUE(Job().PresentObjects.empty());
+        EXPECT_TRUE(DeviceFileIsFree("\\a.bin")) << "the handle was left open";
+    }
+}
+
+// What a killed run left is removed when its folder is next written; a folder that stands
+// where the file must go holds the user's files: it stays, out of the trash, and the entry
+// fails.
+TEST_F(DeviceWriterTest, StaleTemporariesGoAndAFolderInTheWayStays) {
+    temp_.WriteFile("device/news/.gone.txt.zephyrate-part", "stale");
+    temp_.WriteFile("device/news/.keep", "the user's");
+    temp_.WriteFile("device/news/a.txt/inside.txt", "the user's");
+    std::filesystem::create_directories(OnDevice("Zephyrate/Trash"));
+    CountingSource source("new");
+    EXPECT_FALSE(Write(source, "\\news\\a.txt"));
+    EXPECT_EQ(entry_.Result, 2);
+    EXPECT_EQ(Read(OnDevice("news/a.txt/inside.txt")), "the user's");
+    EXPECT_TRUE(std::filesystem::is_empty(OnDevice("Zephyrate/Trash")));
+    EXPECT_FALSE(std::filesystem::exists(OnDevice("news/.gone.txt.zephyrate-part")));
+    EXPECT_TRUE(std::filesystem::exists(OnDevice("news/.keep")));
 }
 
 // A device that runs out of room in the middle of a file. The limit on file size is set in
@@ -163,6 +200,49 @@ TEST_F(DeviceWriterTest, AFullDeviceEndsTheFileWithResultTwoTheBarAtZeroAndNoRes
     // Not written, Result 2, one report (the first chunk), bar at 0, nothing present.
     EXPECT_EXIT(writeIntoAFullDevice(), ::testing::ExitedWithCode(0), "outcome 0 2 1 0 0");
     EXPECT_FALSE(std::filesystem::exists(OnDevice("full.bin")));
+    EXPECT_FALSE(std::filesystem::exists(OnDevice(".full.bin.zephyrate-part")));
+}
+
+// Whether this process may mount a small file system of its own (a private mount
+// namespace needs CAP_SYS_ADMIN).
+bool CanMountPrivately() {
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(unshare(CLONE_NEWNS) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// A device with room for the new file but not for it beside the old copy: the old copy
+// makes way and the file is written in place, as the device itself writes files.
+TEST_F(DeviceWriterTest, WithoutRoomForTwoCopiesTheFileIsWrittenInPlace) {
+    if (!CanMountPrivately()) {
+        GTEST_SKIP() << "no private mounts here";
+    }
+    const std::string contents = Bytes(56 * 1024);
+    const auto writeOnASmallDevice = [&] {
+        // 96 KiB: the old copy of 56 KiB leaves 40 KiB, too little for a second copy.
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", root_.c_str(), "tmpfs", 0, "size=96k") != 0) {
+            _exit(1);
+        }
+        temp_.WriteFile("device/a.bin", Bytes(56 * 1024, 7));
+        FolderDevice small(root_.string(), false);
+        RAPIINIT init;
+        small.CeRapiInitEx(init);
+        small.WaitForRapiInit(init, 2000);
+        Console console(surface_, session_, small, settings_);
+        CountingSource source(contents);
+        const bool written = WriteToDevice(console, entry_, source, "\\a.bin", 0);
+        std::fprintf(stderr, "outcome %d %d %d\n", written ? 1 : 0, source.seeks,
+                     Read(OnDevice("a.bin")) == contents ? 1 : 0);
+        _exit(0);
+    };
+    // Written, after starting the source over once, with the new contents.
+    EXPECT_EXIT(writeOnASmallDevice(), ::testing::ExitedWithCode(0), "outcome 1 2 1");
 }
 
 }  // namespace
