@@ -26,13 +26,18 @@ namespace {
 constexpr const char* kUserAbort = "User abort";
 constexpr const char* kConnectionFailed = "Connection with server failed";
 
-// The index, read whole; nothing when the body breaks off. A server that drops the
-// connection half way through its index must end the job like a failed fetch, not take
-// the whole program down with it.
+// The index, read whole; nothing when the body breaks off, is longer or shorter than
+// announced, or is too large. A server that drops the connection half way through its
+// index must end the job like a failed fetch: an index that is cut short would withdraw
+// the files of its missing lines.
 std::unique_ptr<ServerConfig> LoadIndex(Console& console, std::unique_ptr<HttpFile> response) {
     auto config = std::make_unique<ServerConfig>();
     try {
-        config->Load(*response);
+        if (!config->Load(*response)) {
+            console.SetFetchError("The index is larger than " +
+                                  std::to_string(ServerConfig::kMaxLength >> 20) + " MiB");
+            config.reset();
+        }
     } catch (const InternetError& error) {
         console.SetFetchError(error.what());
         config.reset();
@@ -41,8 +46,16 @@ std::unique_ptr<ServerConfig> LoadIndex(Console& console, std::unique_ptr<HttpFi
     return config;
 }
 
-// The entries' rows and the log, under the one guard of a job: what goes wrong here is
-// shown in a message box and ends the job, with the rows as they stood.
+// An error that ends the job (a download that breaks off or stalls, a log that cannot be
+// written) is shown in a message box, and the row it ended on says why, so that the run
+// ends with errors instead of looking finished.
+int EndedByError(Console& console, int row, const std::exception& error) {
+    console.Jobs().SetRowStatus(row, JobList::kError, "Failed: " + std::string(error.what()) + ".");
+    console.Surface().MessageBox(error.what(), "Zephyrate", ConsoleSurface::Buttons::Ok);
+    return kJobFailed;
+}
+
+// The entries' rows and the log, each under the job's guard.
 int RunEntries(Console& console, SyncJob& job, std::vector<FileEntry>& entries, int jobRow) {
     ConsoleSurface& surface = console.Surface();
     JobList& rows = console.Jobs();
@@ -50,7 +63,16 @@ int RunEntries(Console& console, SyncJob& job, std::vector<FileEntry>& entries, 
         FileEntry& entry = entries[i];
         surface.SetStatusText("Checking file " + entry.Name);
         const bool force = surface.IsForceChecked();
-        int outcome = FileTransferStep(console, entry, console.Session(), force);
+        int outcome = kTransferFailed;
+        try {
+            outcome = FileTransferStep(console, entry, console.Session(), force);
+        } catch (const std::exception& error) {
+            entry.Result = kTransferFailed;
+            entry.StatusText = error.what();
+            surface.SetThroughputText("");
+            surface.SetProgressPosition(0);
+            return EndedByError(console, entry.Row, error);
+        }
         surface.SetThroughputText("");
         surface.SetProgressPosition(0);
         if (const int code = console.StopCheck(); code != 0) {
@@ -78,7 +100,11 @@ int RunEntries(Console& console, SyncJob& job, std::vector<FileEntry>& entries, 
                 return outcome;
         }
     }
-    UpdateSyncLog(console, job, entries);
+    try {
+        UpdateSyncLog(console, job, entries);
+    } catch (const std::exception& error) {
+        return EndedByError(console, jobRow, error);
+    }
     return kJobDone;
 }
 
@@ -142,6 +168,7 @@ int RunJob(Console& console, SyncJob& job) {
     rows.SetRowStatus(jobRow, JobList::kDone, "Succesfully parsed server configuration file");
 
     values.PresentObjects.clear();
+    values.SweptFolders.clear();
     ReadDataPath(console.Device(), values);
     values.DeviceRoot = console.Settings().PrePath();
     values.CeFolder = ceFolder;
@@ -153,13 +180,8 @@ int RunJob(Console& console, SyncJob& job) {
         rows.AddFileRow(entry, job.ProviderName);
     }
 
-    try {
-        if (const int code = RunEntries(console, job, entries, jobRow); code != kJobDone) {
-            return code;
-        }
-    } catch (const std::exception& error) {
-        surface.MessageBox(error.what(), "Zephyrate", ConsoleSurface::Buttons::Ok);
-        return kJobFailed;
+    if (const int code = RunEntries(console, job, entries, jobRow); code != kJobDone) {
+        return code;
     }
     surface.SetStatusText("Synchronisation complete");
     return kJobDone;

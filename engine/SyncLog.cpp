@@ -73,7 +73,8 @@ std::unordered_set<std::u32string> KeySet(const DeviceNameFold& fold,
     return keys;
 }
 
-// The paths of an old log: every line after the first two, cut at its first CR or LF.
+// The paths of an old log: every line after the first two, cut at its first CR or LF;
+// lines holding a zero byte are ignored.
 std::vector<std::string_view> OldPaths(std::string_view text) {
     std::vector<std::string_view> paths;
     for (std::size_t start = 0, number = 1; start < text.size(); ++number) {
@@ -83,7 +84,8 @@ std::vector<std::string_view> OldPaths(std::string_view text) {
         }
         std::string_view line = text.substr(start, end - start);
         line = line.substr(0, line.find('\r'));
-        if (number > 2 && !line.empty()) {
+        // A zero byte would end the path early on the device, naming another file.
+        if (number > 2 && !line.empty() && line.find('\0') == std::string_view::npos) {
             paths.push_back(line);
         }
         start = end + 1;
