@@ -176,6 +176,9 @@ std::string DeviceWriteProblem(std::uint32_t code) {
             return "the folder went away or could not be read or written";
         case ERROR_FILENAME_EXCED_RANGE:
             return "a name or path is too long for it";
+        case ERROR_INVALID_NAME:
+            return "an entry of the index names no file (an address ending in '/') or a name "
+                   "that the device refuses";
         default:
             return "device error " + std::to_string(code);
     }
@@ -210,8 +213,8 @@ void ExplainOutcome(RunOutcome outcome, const std::string& deviceFolder, Console
         surface.Note("http://" + address + " answered " + reason);
         return;
     }
-    surface.Note(reason.empty() ? "the index at http://" + address + " could not be read"
-                                : "cannot reach http://" + address + ": " + reason);
+    surface.Note("could not fetch the index http://" + address +
+                 (reason.empty() ? std::string() : ": " + reason));
 }
 
 int ExitCode(RunOutcome outcome) {

@@ -50,6 +50,57 @@ std::optional<unsigned long long> Number(std::string_view text) {
     return value;
 }
 
+// Text from a server as the terminal may show it: control characters (C0, DEL, C1) and
+// bytes that are not UTF-8 become "\xNN", so that no name or message from a server can
+// move the cursor, retitle the window or otherwise reach the terminal as a command.
+std::string Visible(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto escape = [&](unsigned char byte) {
+        constexpr char kHex[] = "0123456789abcdef";
+        out += "\\x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0x0F];
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            if (lead < 0x20 || lead == 0x7F) {
+                escape(lead);
+            } else {
+                out += static_cast<char>(lead);
+            }
+            ++i;
+            continue;
+        }
+        // A well-formed UTF-8 sequence passes unless it encodes a C1 control (U+0080 to
+        // U+009F, which some terminals obey like ESC sequences).
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+        bool wellFormed = length != 0 && lead < 0xF5 && i + length <= text.size();
+        for (std::size_t k = 1; wellFormed && k < length; ++k) {
+            wellFormed = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        }
+        if (wellFormed && length == 3) {  // no overlong forms, no surrogates
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            wellFormed = !(lead == 0xE0 && second < 0xA0) && !(lead == 0xED && second >= 0xA0);
+        }
+        if (wellFormed && length == 4) {
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            wellFormed = !(lead == 0xF0 && second < 0x90) && !(lead == 0xF4 && second >= 0x90);
+        }
+        const bool control =
+            wellFormed && lead == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (!wellFormed || control) {
+            escape(lead);
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
 // The coarse clock costs a few nanoseconds where the precise one may cost a hundred on a
 // virtual machine; its few milliseconds of grain are nothing against the drawing interval.
 std::int64_t CoarseMilliseconds() {
@@ -74,7 +125,7 @@ void TerminalSurface::SetStatusText(std::string_view text) {
         const std::int64_t now = CoarseMilliseconds();
         if (now - lastDrawMs_ >= kDrawIntervalMs) {
             lastDrawMs_ = now;
-            progressText_.assign(text.substr(kProgressPrefix.size()));
+            progressText_ = Visible(text.substr(kProgressPrefix.size()));
             drawPending_ = true;
         }
         return;
@@ -88,7 +139,8 @@ void TerminalSurface::SetStatusText(std::string_view text) {
         return;
     }
     ClearProgress();
-    std::fwrite(text.data(), 1, text.size(), out_);
+    const std::string shown = Visible(text);
+    std::fwrite(shown.data(), 1, shown.size(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);  // a log that follows the run sees each step as it happens
 }
@@ -104,16 +156,16 @@ void TerminalSurface::SetThroughputText(std::string_view text) {
 ConsoleSurface::Answer TerminalSurface::MessageBox(std::string_view text, std::string_view caption,
                                                    Buttons buttons) {
     ClearProgress();
+    const std::string shown = Visible(caption) + ": " + Visible(text) + "\n";
     if (buttons == Buttons::Ok) {
-        std::fprintf(err_, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
-                     static_cast<int>(text.size()), text.data());
+        std::fputs(shown.c_str(), err_);
         std::fflush(err_);
         return Answer::Ok;
     }
     if (prompt_ == nullptr) {
         return Answer::Cancel;  // the caller reports what failed
     }
-    prompt_->Say(std::string(caption) + ": " + std::string(text) + "\n");
+    prompt_->Say(shown);
     for (;;) {
         const std::optional<std::string> answer = prompt_->Ask("[R]etry or [C]ancel? ");
         if (!answer) {
@@ -204,33 +256,36 @@ bool TerminalSurface::AskDestination(std::string_view message, std::string& path
 
 void TerminalSurface::PrintJobList(const std::vector<JobList::Row>& rows) {
     ClearProgress();
+    std::vector<std::pair<std::string, std::string>> shown;
+    shown.reserve(rows.size());
     std::size_t width = 0;
     for (const JobList::Row& row : rows) {
-        width = std::max(width, ScreenLength(row.object));
+        shown.emplace_back(Visible(row.object), Visible(row.status));
+        width = std::max(width, ScreenLength(shown.back().first));
     }
     width = std::min(width, kWidestObjectColumn);
     if (!rows.empty() && !setup_.quiet) {
         std::fputc('\n', out_);
     }
-    for (const JobList::Row& row : rows) {
+    for (const auto& [object, status] : shown) {
         // A longer object pushes its status along instead of being shortened.
-        const std::size_t length = ScreenLength(row.object);
+        const std::size_t length = ScreenLength(object);
         const std::size_t gap = 2 + (length < width ? width - length : 0);
-        std::fwrite(row.object.data(), 1, row.object.size(), out_);
+        std::fwrite(object.data(), 1, object.size(), out_);
         std::fprintf(out_, "%*s", static_cast<int>(gap), "");
-        std::fwrite(row.status.data(), 1, row.status.size(), out_);
+        std::fwrite(status.data(), 1, status.size(), out_);
         std::fputc('\n', out_);
     }
     // Without rows the status lines have just said it, unless they were held back.
     if (!rows.empty() || setup_.quiet) {
-        std::fprintf(out_, "%s\n", lastStatus_.c_str());
+        std::fprintf(out_, "%s\n", Visible(lastStatus_).c_str());
     }
     std::fflush(out_);
 }
 
 void TerminalSurface::Note(std::string_view text) {
     ClearProgress();
-    std::fprintf(err_, "zephyrate-sync: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::fprintf(err_, "zephyrate-sync: %s\n", Visible(text).c_str());
     std::fflush(err_);
 }
 
