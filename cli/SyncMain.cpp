@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,7 +24,6 @@
 #include "platform/DeviceFolderLocation.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
-#include "platform/RegistryDocument.h"
 #include "platform/RegistryFile.h"
 #include "platform/WinTypes.h"
 #include "settings/SettingsStore.h"
@@ -254,7 +252,7 @@ int Run(const SyncOptions& options) {
     TerminalPrompt prompt(STDIN_FILENO, STDERR_FILENO, signals.WakeDescriptor());
     TerminalSurface surface(std::move(setup), stdout, stderr, interactive ? &prompt : nullptr);
 
-    // Checked before the first read: reading opens the key, which may rewrite the file.
+    // Said once, before the run: a file the run cannot use is not what the user configured.
     const std::string settingsPath = Absolute(RegistryFile::DefaultLocation(options.settings));
     CheckSettingsFile(settingsPath, surface);
     SettingsStore settings(settingsPath);

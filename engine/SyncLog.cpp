@@ -167,6 +167,7 @@ void SyncLog::Update(DeviceRemote& device, const std::vector<std::string>& prese
             }
         }
 
+        RemoveStaleReplacements(fileName_);  // what a run killed while writing left
         if (!ReplaceLocalFile(fileName_, bytes, 0644, &error)) {
             throw SyncLogError(prefix + " could not be written: " + ReasonOf(error));
         }
