@@ -29,7 +29,7 @@ namespace zephyrate {
 class FolderNameIndex {
   public:
     // Folders with at least this many entries are worth an index.
-    static constexpr std::size_t kMinEntries = 64;
+    static constexpr std::size_t kMinEntries = 16;
     // At most this many folders are remembered; the least recently used goes first.
     static constexpr std::size_t kMaxFolders = 32;
 

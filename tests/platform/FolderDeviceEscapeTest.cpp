@@ -77,7 +77,11 @@ TEST_F(FolderDeviceEscapeTest, SymbolicLinksAreInvisibleAndRefused) {
     for (const char* link : {"\\out", "\\OUT", "\\rel", "\\leak"}) {
         ExpectRefused(link, ERROR_ACCESS_DENIED, true);
     }
-    for (const char* path : {"\\out\\secret.txt", "\\out\\new.txt", "\\rel\\secret.txt"}) {
+    // Links met as the first folder of a path and below a real folder, where a path of
+    // several folders is opened in one call.
+    fs::create_directory_symlink(outside_, root_ / "folder/out");
+    for (const char* path : {"\\out\\secret.txt", "\\out\\new.txt", "\\rel\\secret.txt",
+                             "\\folder\\out\\secret.txt", "\\out\\sub\\new.txt"}) {
         ExpectRefused(path, ERROR_ACCESS_DENIED);
     }
     ExpectOutsideUntouched();

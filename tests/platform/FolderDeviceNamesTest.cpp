@@ -42,6 +42,8 @@ TEST_F(FolderDeviceNamesTest, ResolvesExistingNamesIgnoringCaseAndKeepsTheCaseOf
 TEST_F(FolderDeviceNamesTest, SplitsAtBothSeparatorsSkipsEmptyPartsAndRefusesDotParts) {
     temp_.WriteFile("device/a/b/c.txt", "c");
     EXPECT_EQ(Attributes("a/b\\c.txt"), FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(Attributes("\\A\\b\\C.TXT"), FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(Attributes("\\a\\B\\c.txt"), FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(Attributes("\\\\a//\\b\\\\c.txt\\"), FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(AttributesError("\\a\\.\\b\\c.txt"), ERROR_INVALID_NAME);
     // Names that merely contain dots are ordinary names.
