@@ -1,6 +1,7 @@
 #include "platform/FolderDevice.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -322,6 +323,13 @@ bool FolderDevice::CeDeleteFile(const char16_t* path) {
     // running as root.
     if (!location.IsFile() || (location.status.st_mode & S_IWUSR) == 0) {
         return Fail(ERROR_ACCESS_DENIED);
+    }
+    // Nor does it delete a file in use: one that another process holds locked. The lock
+    // taken here is held until the name is gone.
+    const ScopedFd file(
+        DevicePathResolver::OpenBelow(location.folder.Get(), location.name, O_RDONLY | O_NONBLOCK));
+    if (file.Valid() && flock(file.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        return Fail(ERROR_SHARING_VIOLATION);
     }
     if (unlinkat(location.folder.Get(), location.name.c_str(), 0) != 0) {
         return Fail(DeviceErrorFromErrno(errno));

@@ -116,6 +116,27 @@ class TemporaryFile {
     bool created_ = false;
 };
 
+// Puts the complete temporary file in the place of target; returns ERROR_SUCCESS or the
+// device's error. The device's move never replaces a file, so an old copy makes way only
+// now; one that the device will not let us delete (in use, read-only) goes into the
+// trash, as it always has. A folder in the way stays.
+std::uint32_t PutInPlace(DeviceRemote& device, JobValues& job, TemporaryFile& temporary,
+                         WidePath& target) {
+    if (temporary.MoveTo(target)) {
+        return ERROR_SUCCESS;
+    }
+    if (const std::uint32_t error = device.CeGetLastError(); error != ERROR_ALREADY_EXISTS) {
+        return error;
+    }
+    if (!device.CeDeleteFile(target.Wide())) {
+        const std::uint32_t error = device.CeGetLastError();
+        if (!IsMissing(error) && !MoveToTrash(device, job, target.Text())) {
+            return error;
+        }
+    }
+    return temporary.MoveTo(target) ? ERROR_SUCCESS : device.CeGetLastError();
+}
+
 // The device's way: the file truncated and written where it stands. Used where no new
 // file can stand beside the old one.
 bool WriteInPlace(Console& console, FileEntry& entry, ReadableFile& source, WidePath& target,
@@ -170,37 +191,18 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
     }
     RemoveStaleTemporaries(device, job, folder);
 
-    // A file that the device will not let us replace (in use, read-only) is moved into the
-    // trash first, as it always was; a folder in its place is not, and the entry fails.
-    WidePath target(path);
-    bool exists = false;
-    {
-        const DeviceFile probe(device, device.CeCreateFile(target.Wide(), GENERIC_WRITE, 0,
-                                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
-        exists = probe.IsOpen();
-        if (!exists) {
-            const std::uint32_t error = device.CeGetLastError();
-            if (!IsMissing(error) && !MoveToTrash(device, job, path)) {
-                return Failed(console, entry, error);
-            }
-        }
-    }
-
     // The new file is written beside the old copy and takes its place only when complete
     // and stamped, so a download that breaks off, is stopped or finds no room leaves the
     // old copy as it was.
+    WidePath target(path);
     TemporaryFile temporary(device, path);
     if (temporary.Create()) {
         const CopyEnd end = CopyInto(console, entry, source, temporary.File().Get(), total);
         if (end.complete) {
             Stamp(device, temporary.File().Get(), entry);
-            // The device's move never replaces a file: the old copy makes way only now.
-            if (exists && !device.CeDeleteFile(target.Wide()) &&
-                !IsMissing(device.CeGetLastError()) && !MoveToTrash(device, job, path)) {
-                return Failed(console, entry, device.CeGetLastError());
-            }
-            if (!temporary.MoveTo(target)) {
-                return Failed(console, entry, device.CeGetLastError());
+            if (const std::uint32_t error = PutInPlace(device, job, temporary, target);
+                error != ERROR_SUCCESS) {
+                return Failed(console, entry, error);
             }
             job.PresentObjects.emplace_back(path);
             return true;
@@ -209,7 +211,8 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
         if (end.error == ERROR_SUCCESS) {
             return false;  // stopped; entry.Result holds the stop code
         }
-        if (!IsFull(end.error) || !exists) {
+        if (!IsFull(end.error) ||
+            device.CeGetFileAttributes(target.Wide()) == INVALID_FILE_ATTRIBUTES) {
             return Failed(console, entry, end.error);
         }
         // No room for two copies: the old one makes way, as the device's own write does.

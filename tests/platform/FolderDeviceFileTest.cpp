@@ -84,11 +84,13 @@ TEST_F(FolderDeviceFileTest, RefusesWhatTheDeviceRefuses) {
     EXPECT_EQ(ErrorOf([&] { return Open("\\missing.txt") != INVALID_HANDLE_VALUE; }),
               ERROR_FILE_NOT_FOUND);
 
-    // The device cannot replace a read-only file or one another program locked, but it can
-    // move them aside and write anew.
+    // The device cannot replace or delete a read-only file or one another program locked,
+    // but it can move them aside and write anew.
     OtherProcessLock lock(root_ / "locked.txt");
     ASSERT_TRUE(lock.Locked());
     EXPECT_EQ(CreateError("\\LOCKED.txt"), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(ErrorOf([&] { return device_.CeDeleteFile(u"\\locked.txt"); }),
+              ERROR_SHARING_VIOLATION);
     EXPECT_EQ(ErrorOf([&] { return Open("\\locked.txt") != INVALID_HANDLE_VALUE; }),
               ERROR_SHARING_VIOLATION);
     EXPECT_EQ(CreateError("\\readonly.txt"), ERROR_ACCESS_DENIED);
