@@ -11,12 +11,12 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/Console.h"
-#include "engine/FileEntry.h"
-#include "engine/NullSurface.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetError.h"
 #include "platform/InternetSession.h"
+#include "run/Console.h"
+#include "run/FileEntry.h"
+#include "run/NullSurface.h"
 #include "settings/SettingsStore.h"
 #include "transfer/FileTransfer.h"
 

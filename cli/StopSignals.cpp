@@ -13,7 +13,7 @@
 #include <system_error>
 
 #include "cli/SyncOptions.h"
-#include "engine/RunControl.h"
+#include "run/RunControl.h"
 
 namespace zephyrate {
 

@@ -19,13 +19,13 @@
 #include "cli/SyncOptions.h"
 #include "cli/TerminalPrompt.h"
 #include "cli/TerminalSurface.h"
-#include "engine/Console.h"
 #include "engine/SyncRun.h"
 #include "platform/DeviceFolderLocation.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
 #include "platform/RegistryFile.h"
 #include "platform/WinTypes.h"
+#include "run/Console.h"
 #include "settings/SettingsStore.h"
 
 namespace {

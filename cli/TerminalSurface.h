@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/ConsoleSurface.h"
-#include "engine/JobList.h"
+#include "run/ConsoleSurface.h"
+#include "run/JobList.h"
 
 namespace zephyrate {
 

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "device/DeviceConnection.h"
-#include "engine/Console.h"
 #include "platform/DeviceRemote.h"
+#include "platform/WidePath.h"
+#include "run/Console.h"
 #include "settings/SettingsStore.h"
-#include "transfer/WidePath.h"
 
 namespace zephyrate {
 

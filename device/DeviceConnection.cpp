@@ -1,7 +1,7 @@
 #include "device/DeviceConnection.h"
 
-#include "engine/Console.h"
 #include "platform/DeviceRemote.h"
+#include "run/Console.h"
 
 namespace zephyrate {
 

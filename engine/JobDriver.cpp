@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/Console.h"
-#include "engine/FileEntry.h"
 #include "engine/ServerAccess.h"
 #include "engine/ServerConfig.h"
 #include "engine/SyncJob.h"
@@ -14,6 +12,8 @@
 #include "platform/HttpFile.h"
 #include "platform/InternetError.h"
 #include "platform/WinTypes.h"
+#include "run/Console.h"
+#include "run/FileEntry.h"
 #include "settings/SettingsStore.h"
 #include "transfer/DeviceFolders.h"
 #include "transfer/DevicePaths.h"

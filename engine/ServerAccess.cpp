@@ -4,13 +4,13 @@
 #include <string>
 #include <utility>
 
-#include "engine/Console.h"
-#include "engine/ConsoleSurface.h"
 #include "engine/SyncJob.h"
 #include "platform/HttpFile.h"
 #include "platform/InternetError.h"
 #include "platform/InternetSession.h"
 #include "platform/WinTypes.h"
+#include "run/Console.h"
+#include "run/ConsoleSurface.h"
 #include "settings/SettingsStore.h"
 
 namespace zephyrate {

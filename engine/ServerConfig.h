@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/FileEntry.h"
+#include "run/FileEntry.h"
 
 namespace zephyrate {
 

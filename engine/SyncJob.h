@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/Maker.h"
+#include "run/Maker.h"
 
 namespace zephyrate {
 

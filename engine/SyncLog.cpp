@@ -7,16 +7,16 @@
 #include <unordered_set>
 #include <utility>
 
-#include "engine/Console.h"
-#include "engine/FileEntry.h"
 #include "engine/SyncJob.h"
 #include "platform/DeviceNameFold.h"
 #include "platform/DeviceRemote.h"
 #include "platform/LocalFiles.h"
+#include "platform/WidePath.h"
+#include "run/Console.h"
+#include "run/FileEntry.h"
 #include "transfer/DevicePaths.h"
 #include "transfer/FileTransfer.h"
 #include "transfer/ServerTime.h"
-#include "transfer/WidePath.h"
 
 namespace zephyrate {
 

@@ -2,9 +2,9 @@
 
 #include "device/DestinationRoot.h"
 #include "device/DeviceConnection.h"
-#include "engine/Console.h"
 #include "engine/JobDriver.h"
 #include "engine/SyncJob.h"
+#include "run/Console.h"
 #include "settings/ProxySettings.h"
 #include "settings/SettingsStore.h"
 

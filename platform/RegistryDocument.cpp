@@ -10,6 +10,16 @@ namespace zephyrate {
 
 namespace {
 
+// The line that opens a key's section.
+std::string SectionHeader(std::string_view key) {
+    std::string text;
+    text.reserve(key.size() + 2);
+    text += '[';
+    text += key;
+    text += ']';
+    return text;
+}
+
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 
 // "Software\Kestrelwynd\Zephyrate\" and "...\Zephyrate" name the same key.
@@ -267,14 +277,14 @@ void RegistryDocument::Set(std::string_view key, std::string_view name,
         return;
     }
     lines_.push_back({"", "", {}, {}, Kind::Other});
-    lines_.push_back({"[" + std::string(key) + "]", std::string(key), {}, {}, Kind::Section});
+    lines_.push_back({SectionHeader(key), std::string(key), {}, {}, Kind::Section});
     lines_.push_back(std::move(line));
 }
 
 void RegistryDocument::CreateKey(std::string_view key) {
     if (!HasKey(key)) {
         lines_.push_back({"", "", {}, {}, Kind::Other});
-        lines_.push_back({"[" + std::string(key) + "]", std::string(key), {}, {}, Kind::Section});
+        lines_.push_back({SectionHeader(key), std::string(key), {}, {}, Kind::Section});
     }
 }
 

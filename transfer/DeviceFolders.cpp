@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/DeviceRemote.h"
+#include "platform/WidePath.h"
 #include "platform/WinTypes.h"
 #include "transfer/DevicePaths.h"
-#include "transfer/WidePath.h"
 
 namespace zephyrate {
 

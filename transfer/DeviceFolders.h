@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "transfer/JobValues.h"
+#include "run/JobValues.h"
 
 namespace zephyrate {
 

@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "engine/Console.h"
 #include "platform/DeviceRemote.h"
+#include "platform/WidePath.h"
+#include "run/Console.h"
 #include "transfer/DeviceFolders.h"
 #include "transfer/DevicePaths.h"
 #include "transfer/DeviceWriter.h"
-#include "transfer/WidePath.h"
 
 namespace zephyrate {
 

@@ -4,9 +4,9 @@
 // Threads: the worker thread of a run.
 #pragma once
 
-#include "engine/FileEntry.h"
 #include "platform/MemoryFile.h"
-#include "transfer/JobValues.h"
+#include "run/FileEntry.h"
+#include "run/JobValues.h"
 
 namespace zephyrate {
 

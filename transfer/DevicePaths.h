@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/FileEntry.h"
-#include "transfer/JobValues.h"
+#include "run/FileEntry.h"
+#include "run/JobValues.h"
 
 namespace zephyrate {
 

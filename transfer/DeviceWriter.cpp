@@ -3,14 +3,14 @@
 #include <array>
 #include <string>
 
-#include "engine/Console.h"
+#include "platform/DeviceFile.h"
 #include "platform/DeviceRemote.h"
+#include "platform/WidePath.h"
 #include "platform/WinTypes.h"
-#include "transfer/DeviceFile.h"
+#include "run/Console.h"
 #include "transfer/DeviceFolders.h"
 #include "transfer/DevicePaths.h"
 #include "transfer/ServerTime.h"
-#include "transfer/WidePath.h"
 
 namespace zephyrate {
 

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/FileEntry.h"
 #include "platform/ReadableFile.h"
+#include "run/FileEntry.h"
 
 namespace zephyrate {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/Console.h"
-#include "engine/JobList.h"
-#include "engine/Maker.h"
 #include "platform/HttpFile.h"
+#include "run/Console.h"
+#include "run/JobList.h"
+#include "run/Maker.h"
 #include "transfer/DeviceLinks.h"
 #include "transfer/DevicePaths.h"
 #include "transfer/DeviceWriter.h"

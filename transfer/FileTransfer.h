@@ -5,7 +5,7 @@
 // written (InternetError) pass to the caller, with the device file and response closed.
 #pragma once
 
-#include "engine/FileEntry.h"
+#include "run/FileEntry.h"
 
 namespace zephyrate {
 

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/DeviceFile.h"
 #include "platform/DeviceRemote.h"
 #include "platform/InternetError.h"
 #include "platform/InternetSession.h"
-#include "transfer/DeviceFile.h"
+#include "platform/WidePath.h"
 #include "transfer/ServerTime.h"
-#include "transfer/WidePath.h"
 
 namespace zephyrate {
 

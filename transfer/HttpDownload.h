@@ -6,9 +6,9 @@
 #include <memory>
 #include <string_view>
 
-#include "engine/FileEntry.h"
 #include "platform/HttpFile.h"
-#include "transfer/JobValues.h"
+#include "run/FileEntry.h"
+#include "run/JobValues.h"
 
 namespace zephyrate {
 

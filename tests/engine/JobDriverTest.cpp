@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "engine/Console.h"
 #include "engine/SyncJob.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
+#include "run/Console.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/FolderServer.h"
 #include "tests/support/RawHttpServer.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/Console.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
+#include "run/Console.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/FolderServer.h"
 #include "tests/support/RecordingSurface.h"

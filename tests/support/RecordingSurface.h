@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/ConsoleSurface.h"
+#include "run/ConsoleSurface.h"
 
 namespace zephyrate::test {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "transfer/WidePath.h"
+#include "platform/WidePath.h"
 
 namespace zephyrate::test {
 namespace {

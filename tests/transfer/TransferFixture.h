@@ -18,11 +18,11 @@
 #include <utility>
 #include <vector>
 
-#include "engine/Console.h"
-#include "engine/FileEntry.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
 #include "platform/WideText.h"
+#include "run/Console.h"
+#include "run/FileEntry.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/FolderServer.h"
 #include "tests/support/RecordingSurface.h"

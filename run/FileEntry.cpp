@@ -1,4 +1,4 @@
-#include "engine/FileEntry.h"
+#include "run/FileEntry.h"
 
 namespace zephyrate {
 

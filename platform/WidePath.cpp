@@ -1,4 +1,4 @@
-#include "transfer/WidePath.h"
+#include "platform/WidePath.h"
 
 #include "platform/WideText.h"
 

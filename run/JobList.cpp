@@ -1,10 +1,10 @@
-#include "engine/JobList.h"
+#include "run/JobList.h"
 
 #include <climits>
 #include <string>
 
-#include "engine/ConsoleSurface.h"
-#include "engine/FileEntry.h"
+#include "run/ConsoleSurface.h"
+#include "run/FileEntry.h"
 
 namespace zephyrate {
 

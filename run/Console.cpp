@@ -1,4 +1,4 @@
-#include "engine/Console.h"
+#include "run/Console.h"
 
 #include <algorithm>
 #include <charconv>

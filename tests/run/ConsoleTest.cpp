@@ -1,4 +1,4 @@
-#include "engine/Console.h"
+#include "run/Console.h"
 #include "settings/SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/NullSurface.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
+#include "run/NullSurface.h"
 #include "tests/support/RecordingSurface.h"
 #include "tests/support/TempFolder.h"
 

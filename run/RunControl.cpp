@@ -1,4 +1,4 @@
-#include "engine/RunControl.h"
+#include "run/RunControl.h"
 
 namespace zephyrate {
 

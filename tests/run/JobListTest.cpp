@@ -1,11 +1,11 @@
-#include "engine/JobList.h"
+#include "run/JobList.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "engine/FileEntry.h"
+#include "run/FileEntry.h"
 #include "tests/support/RecordingSurface.h"
 
 namespace zephyrate::test {

@@ -3,7 +3,7 @@
 // cancels every question.
 #pragma once
 
-#include "engine/ConsoleSurface.h"
+#include "run/ConsoleSurface.h"
 
 namespace zephyrate {
 

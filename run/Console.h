@@ -14,10 +14,10 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/ConsoleSurface.h"
-#include "engine/JobList.h"
-#include "engine/RunControl.h"
-#include "transfer/JobValues.h"
+#include "run/ConsoleSurface.h"
+#include "run/JobList.h"
+#include "run/JobValues.h"
+#include "run/RunControl.h"
 
 namespace zephyrate {
 
