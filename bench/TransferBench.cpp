@@ -19,6 +19,7 @@
 #include "run/NullSurface.h"
 #include "settings/SettingsStore.h"
 #include "transfer/FileTransfer.h"
+#include "transfer/TransferContext.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
     SettingsStore settings(std::string(argv[1]) + "/../bench-settings.reg");
     Console console(surface, session, device, settings);
     console.Job().ServerFolderAddress = argv[2];
+    TransferContext context{device, console.Job(), console.Jobs(), console};
 
     std::size_t written = 0;
     std::size_t current = 0;
@@ -69,7 +71,7 @@ int main(int argc, char** argv) {
         FileEntry entry;
         entry.SetFile(name);
         try {
-            const int outcome = FileTransferStep(console, entry, session, false);
+            const int outcome = FileTransferStep(context, entry, session, false);
             if (outcome == kTransferWritten) {
                 ++written;
             } else if (outcome == kTransferCurrent) {

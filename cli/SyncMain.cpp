@@ -24,16 +24,14 @@
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
 #include "platform/RegistryFile.h"
-#include "platform/WinTypes.h"
 #include "run/Console.h"
+#include "run/RunResult.h"
 #include "settings/SettingsStore.h"
 
 namespace {
 
 using namespace zephyrate;
 namespace fs = std::filesystem;
-
-constexpr std::string_view kConnectionFailed = "Connection with server failed";
 
 void Complain(const std::string& text) {
     std::fprintf(stderr, "zephyrate-sync: %s\n", text.c_str());
@@ -161,30 +159,52 @@ void ReportSettingsNotKept(const SettingsStore& settings, TerminalSurface& surfa
     }
 }
 
-// Why the device took no more files, for the device's error codes that a write meets.
-std::string DeviceWriteProblem(std::uint32_t code) {
-    switch (code) {
-        case ERROR_DISK_FULL:
+// Why the device took no more files.
+std::string DeviceWriteProblem(const DeviceWriteFailure& failure) {
+    using Kind = DeviceWriteFailure::Kind;
+    switch (failure.kind) {
+        case Kind::Full:
             return "it is full";
-        case ERROR_ACCESS_DENIED:
+        case Kind::AccessDenied:
             return "access denied (a read-only folder or file, or one of another user)";
-        case ERROR_SHARING_VIOLATION:
+        case Kind::InUse:
             return "a file is in use by another program";
-        case ERROR_NOT_READY:
+        case Kind::Gone:
             return "the folder went away or could not be read or written";
-        case ERROR_FILENAME_EXCED_RANGE:
+        case Kind::NameTooLong:
             return "a name or path is too long for it";
-        case ERROR_INVALID_NAME:
+        case Kind::NoFileName:
             return "an entry of the index names no file (an address ending in '/') or a name "
                    "that the device refuses";
+        case Kind::None:
+        case Kind::Other:
+            break;
+    }
+    return "device error " + std::to_string(failure.code);
+}
+
+// Why the index could not be fetched, in the transport's words where it gave any.
+std::string FetchProblem(const FetchFailure& failure, const std::string& address) {
+    using Kind = FetchFailure::Kind;
+    const std::string where = "http://" + address;
+    switch (failure.kind) {
+        case Kind::HttpStatus:
+            return where + " answered HTTP Error " + std::to_string(failure.httpStatus);
+        case Kind::Refused:
+            return "could not fetch the index " + where + ": nothing answers there (" +
+                   failure.detail + ")";
+        case Kind::UnknownHost:
+            return "could not fetch the index " + where + ": unknown server (" + failure.detail +
+                   ")";
         default:
-            return "device error " + std::to_string(code);
+            return "could not fetch the index " + where +
+                   (failure.detail.empty() ? std::string() : ": " + failure.detail);
     }
 }
 
-void ExplainOutcome(RunOutcome outcome, const std::string& deviceFolder, Console& console,
+void ExplainOutcome(const RunResult& result, const std::string& deviceFolder,
                     TerminalSurface& surface, const std::string& address) {
-    switch (outcome) {
+    switch (result.outcome) {
         case RunOutcome::NoDevice:
             surface.Note("no device: " + deviceFolder +
                          " is missing, or is not a folder that this user may read and write");
@@ -194,25 +214,19 @@ void ExplainOutcome(RunOutcome outcome, const std::string& deviceFolder, Console
                          " was settled; nothing was synchronised");
             return;
         case RunOutcome::Finished:
+        case RunOutcome::Interrupted:
             return;
         case RunOutcome::Errors:
             break;
     }
-    if (const std::uint32_t code = console.DeviceWriteError(); code != ERROR_SUCCESS) {
+    if (result.deviceWrite.kind != DeviceWriteFailure::Kind::None) {
         surface.Note("files could not be written to the device folder " + deviceFolder + ": " +
-                     DeviceWriteProblem(code));
+                     DeviceWriteProblem(result.deviceWrite));
     }
-    const std::vector<JobList::Row>& rows = console.Jobs().Rows();
-    if (rows.empty() || rows.front().status != kConnectionFailed || surface.LoginDeclined()) {
-        return;  // the rows say what went wrong; a refused login was reported when asked
+    // A refused login was reported when it was asked for.
+    if (result.fetch.kind != FetchFailure::Kind::None && !surface.LoginDeclined()) {
+        surface.Note(FetchProblem(result.fetch, address));
     }
-    const std::string& reason = console.FetchError();
-    if (reason.starts_with("HTTP Error")) {
-        surface.Note("http://" + address + " answered " + reason);
-        return;
-    }
-    surface.Note("could not fetch the index http://" + address +
-                 (reason.empty() ? std::string() : ": " + reason));
 }
 
 int ExitCode(RunOutcome outcome) {
@@ -224,6 +238,8 @@ int ExitCode(RunOutcome outcome) {
         case RunOutcome::NoDevice:
         case RunOutcome::NoRoot:
             return kExitNoRun;
+        case RunOutcome::Interrupted:
+            return kExitInterrupted;
     }
     return kExitErrors;
 }
@@ -278,14 +294,14 @@ int Run(const SyncOptions& options) {
 
     RunOptions runOptions;
     runOptions.root = options.root;
-    const RunOutcome outcome = SyncRun(console, runOptions);
+    const RunResult result = SyncRun(console, runOptions);
     surface.PrintJobList(console.Jobs().Rows());
     ReportSettingsNotKept(settings, surface);
     if (signals.Interrupted()) {
-        return kExitInterrupted;
+        return kExitInterrupted;  // also a stop that came while no step looked for one
     }
-    ExplainOutcome(outcome, deviceFolder, console, surface, options.address);
-    return ExitCode(outcome);
+    ExplainOutcome(result, deviceFolder, surface, options.address);
+    return ExitCode(result.outcome);
 }
 
 }  // namespace

@@ -15,7 +15,6 @@ namespace zephyrate {
 
 namespace {
 
-constexpr std::string_view kProgressPrefix = "Retrieving: ";
 constexpr std::int64_t kDrawIntervalMs = 100;
 constexpr std::string_view kDefaultRootQuestion = "Enter here the root path on your device.";
 constexpr std::size_t kBarCells = 20;
@@ -39,15 +38,6 @@ std::string_view Tail(std::string_view text, std::size_t cells) {
         }
     }
     return text.substr(start);
-}
-
-std::optional<unsigned long long> Number(std::string_view text) {
-    unsigned long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 // Text from a server as the terminal may show it: control characters (C0, DEL, C1) and
@@ -116,21 +106,6 @@ TerminalSurface::TerminalSurface(Setup setup, std::FILE* out, std::FILE* err,
     : setup_(std::move(setup)), out_(out), err_(err), prompt_(prompt) {}
 
 void TerminalSurface::SetStatusText(std::string_view text) {
-    if (text.starts_with(kProgressPrefix)) {
-        // Once per 4096 bytes: nothing but a look at the clock unless a drawing is due. The
-        // console sets the throughput right after this text; the drawing waits for it.
-        if (!setup_.progressBar || setup_.quiet) {
-            return;
-        }
-        const std::int64_t now = CoarseMilliseconds();
-        if (now - lastDrawMs_ >= kDrawIntervalMs) {
-            lastDrawMs_ = now;
-            progressText_ = Visible(text.substr(kProgressPrefix.size()));
-            drawPending_ = true;
-        }
-        return;
-    }
-    drawPending_ = false;
     if (text == lastStatus_) {
         return;
     }
@@ -145,12 +120,22 @@ void TerminalSurface::SetStatusText(std::string_view text) {
     std::fflush(out_);  // a log that follows the run sees each step as it happens
 }
 
-void TerminalSurface::SetThroughputText(std::string_view text) {
-    if (drawPending_) {
-        drawPending_ = false;
-        throughputText_.assign(text);
-        DrawProgress();
+void TerminalSurface::ShowProgress(const ProgressReport& report) {
+    // Once per 4096 bytes: nothing but a look at the clock unless a drawing is due. Without
+    // a terminal the reports are dropped: a log gets the status lines only.
+    if (!setup_.progressBar || setup_.quiet) {
+        return;
     }
+    const std::int64_t now = CoarseMilliseconds();
+    if (now - lastDrawMs_ < kDrawIntervalMs) {
+        return;
+    }
+    lastDrawMs_ = now;
+    progressName_ = Visible(report.name);
+    progressDone_ = report.done;
+    progressTotal_ = report.total;
+    throughputText_.assign(report.throughputText);
+    DrawProgress();
 }
 
 ConsoleSurface::Answer TerminalSurface::MessageBox(std::string_view text, std::string_view caption,
@@ -290,21 +275,14 @@ void TerminalSurface::Note(std::string_view text) {
 }
 
 void TerminalSurface::DrawProgress() {
-    // "NAME  DONE/TOTAL" as the console formats it; TOTAL is "???" when unknown.
-    const std::string_view progress = progressText_;
-    const std::size_t split = progress.rfind("  ");
-    const std::string_view name =
-        split == std::string_view::npos ? progress : progress.substr(0, split);
-    const std::string_view counts =
-        split == std::string_view::npos ? std::string_view() : progress.substr(split + 2);
-
-    std::optional<unsigned long long> percent;
-    if (const std::size_t slash = counts.find('/'); slash != std::string_view::npos) {
-        const auto done = Number(counts.substr(0, slash));
-        const auto total = Number(counts.substr(slash + 1));
-        if (done && total && *total > 0) {
-            percent = std::min<unsigned long long>(100, *done * 100 / *total);
-        }
+    // "NAME  DONE/TOTAL  [####----] P%  K.KK Kbps"; TOTAL is "???" and there is no bar
+    // when the length is unknown.
+    const std::string_view name = progressName_;
+    std::string counts = std::to_string(progressDone_) + "/" +
+                         (progressTotal_ != 0 ? std::to_string(progressTotal_) : "???");
+    std::optional<std::int64_t> percent;
+    if (progressTotal_ != 0) {
+        percent = std::clamp<std::int64_t>(progressDone_ * 100 / progressTotal_, 0, 100);
     }
 
     std::string right = "  ";

@@ -1,6 +1,6 @@
 // The console surface of the terminal program. Status texts become lines on the output;
-// the per-chunk "Retrieving: ..." texts drive a progress bar redrawn in place at most ten
-// times a second when the output is a terminal, and are dropped otherwise. Questions are
+// the per-chunk progress reports drive a progress bar redrawn in place at most ten times a
+// second when the output is a terminal, and are dropped otherwise. Questions are
 // asked through a TerminalPrompt when there is one; without it they are answered as a
 // script needs: the address with the command line's, the first login question with the
 // given or stored login, every other question with Cancel. Message boxes with an OK button
@@ -45,7 +45,8 @@ class TerminalSurface final : public ConsoleSurface {
     bool IsForceChecked() override { return setup_.force; }
     void SetProgressRange(std::uint32_t) override {}
     void SetProgressPosition(std::uint32_t) override {}
-    void SetThroughputText(std::string_view text) override;
+    void SetThroughputText(std::string_view) override {}
+    void ShowProgress(const ProgressReport& report) override;
     void SetRunningMode(bool) override {}
     Answer MessageBox(std::string_view text, std::string_view caption, Buttons buttons) override;
     bool AskLogin(int reason, std::string& userName, std::string& password) override;
@@ -55,7 +56,7 @@ class TerminalSurface final : public ConsoleSurface {
     void JobRowChanged(int, std::string_view, int) override {}
     void JobRowsCleared() override {}
 
-    // The latest status text other than a progress text: the final status after a run.
+    // The latest status text: the final status after a run.
     const std::string& LastStatus() const { return lastStatus_; }
     // Whether a login question was answered Cancel (the server kept refusing).
     bool LoginDeclined() const { return loginDeclined_; }
@@ -81,11 +82,12 @@ class TerminalSurface final : public ConsoleSurface {
     bool loginDeclined_ = false;
 
     // The progress bar: the texts of the drawing that is due or was made last.
-    std::string progressText_;
+    std::string progressName_;
+    std::int64_t progressDone_ = 0;
+    std::uint32_t progressTotal_ = 0;
     std::string throughputText_;
     std::string line_;                 // reused for every drawing
     std::int64_t lastDrawMs_ = -1000;  // the coarse clock's time of the latest drawing
-    bool drawPending_ = false;         // a progress text came that is due to be drawn
     bool barShown_ = false;
 };
 

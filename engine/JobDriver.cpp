@@ -18,6 +18,7 @@
 #include "transfer/DeviceFolders.h"
 #include "transfer/DevicePaths.h"
 #include "transfer/FileTransfer.h"
+#include "transfer/TransferContext.h"
 
 namespace zephyrate {
 
@@ -34,12 +35,13 @@ std::unique_ptr<ServerConfig> LoadIndex(Console& console, std::unique_ptr<HttpFi
     auto config = std::make_unique<ServerConfig>();
     try {
         if (!config->Load(*response)) {
-            console.SetFetchError("The index is larger than " +
-                                  std::to_string(ServerConfig::kMaxLength >> 20) + " MiB");
+            console.SetFetchFailure({FetchFailure::Kind::TooLarge, 0,
+                                     "The index is larger than " +
+                                         std::to_string(ServerConfig::kMaxLength >> 20) + " MiB"});
             config.reset();
         }
     } catch (const InternetError& error) {
-        console.SetFetchError(error.what());
+        console.SetFetchFailure(FetchFailureOf(error));
         config.reset();
     }
     response->Close();
@@ -65,7 +67,8 @@ int RunEntries(Console& console, SyncJob& job, std::vector<FileEntry>& entries, 
         const bool force = surface.IsForceChecked();
         int outcome = kTransferFailed;
         try {
-            outcome = FileTransferStep(console, entry, console.Session(), force);
+            TransferContext context{console.Device(), console.Job(), rows, console};
+            outcome = FileTransferStep(context, entry, console.Session(), force);
         } catch (const std::exception& error) {
             entry.Result = kTransferFailed;
             entry.StatusText = error.what();
@@ -114,7 +117,7 @@ int RunJob(Console& console, SyncJob& job) {
     ConsoleSurface& surface = console.Surface();
     JobList& rows = console.Jobs();
     JobValues& values = console.Job();
-    console.SetDeviceWriteError(ERROR_SUCCESS);
+    values.DeviceWriteError = ERROR_SUCCESS;
 
     surface.SetProviderLink(job.ProviderWebSite);
     values.ServerFolderAddress = ParentPath(job.Url);

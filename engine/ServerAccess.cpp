@@ -25,13 +25,35 @@ bool Resend(Console& console, HttpFile& response, const SyncJob& job, std::uint3
     try {
         response.SendRequest();
     } catch (const InternetError& error) {
-        console.SetFetchError(error.what());
+        console.SetFetchFailure(FetchFailureOf(error));
         return false;
     }
     return response.QueryInfoStatusCode(status);
 }
 
 }  // namespace
+
+FetchFailure FetchFailureOf(const InternetError& error) {
+    using Kind = FetchFailure::Kind;
+    Kind kind = Kind::Other;
+    switch (error.GetCause()) {
+        case InternetError::Cause::Refused:
+            kind = Kind::Refused;
+            break;
+        case InternetError::Cause::UnknownHost:
+            kind = Kind::UnknownHost;
+            break;
+        case InternetError::Cause::Timeout:
+            kind = Kind::Timeout;
+            break;
+        case InternetError::Cause::Incomplete:
+            kind = Kind::Incomplete;
+            break;
+        case InternetError::Cause::Other:
+            break;
+    }
+    return {kind, 0, error.what()};
+}
 
 std::string_view LoginReasonText(int reason) {
     switch (reason) {
@@ -50,7 +72,7 @@ std::unique_ptr<HttpFile> FetchServerConfig(Console& console, std::string_view u
     // The prefix is always added: the user types the address without it.
     const std::string address = "http://" + std::string(url);
     bool firstPass = true;
-    console.SetFetchError({});
+    console.SetFetchFailure({});
     for (;;) {
         bool reopen = false;
         std::unique_ptr<HttpFile> response;
@@ -62,7 +84,7 @@ std::unique_ptr<HttpFile> FetchServerConfig(Console& console, std::string_view u
                 BodyFraming::UntilClose);
         } catch (const InternetError& error) {
             // The caller's "Connecting with server..." stays; its failure row says the rest.
-            console.SetFetchError(error.what());
+            console.SetFetchFailure(FetchFailureOf(error));
             return nullptr;
         }
         std::uint32_t status = 0;
@@ -96,7 +118,7 @@ std::unique_ptr<HttpFile> FetchServerConfig(Console& console, std::string_view u
         if (status >= 400) {
             const std::string text = "HTTP Error " + std::to_string(status);
             surface.SetStatusText(text);
-            console.SetFetchError(text);
+            console.SetFetchFailure({FetchFailure::Kind::HttpStatus, status, text});
             response->Close();
             return nullptr;
         }

@@ -11,11 +11,14 @@
 #include <memory>
 #include <string_view>
 
+#include "run/RunResult.h"
+
 namespace zephyrate {
 
 class Console;
 class ConsoleSurface;
 class HttpFile;
+class InternetError;
 class InternetSession;
 class SettingsStore;
 struct SyncJob;
@@ -30,6 +33,9 @@ std::string_view LoginReasonText(int reason);
 // the user cancels the login question, or the status is 400 or more (then the status line
 // reads "HTTP Error %i"). May set job.UserName and job.Password and the stored login.
 std::unique_ptr<HttpFile> FetchServerConfig(Console& console, std::string_view url, SyncJob& job);
+
+// The typed reason of a transport failure while fetching an index.
+FetchFailure FetchFailureOf(const InternetError& error);
 
 // The job's login on one request (used by its next SendRequest).
 bool ApplyRequestCredentials(HttpFile& response, const SyncJob& job);

@@ -4,6 +4,7 @@
 #include "device/DeviceConnection.h"
 #include "engine/JobDriver.h"
 #include "engine/SyncJob.h"
+#include "platform/WinTypes.h"
 #include "run/Console.h"
 #include "settings/ProxySettings.h"
 #include "settings/SettingsStore.h"
@@ -25,27 +26,32 @@ bool SettleRunRoot(Console& console, const RunOptions& options) {
 
 }  // namespace
 
-RunOutcome SyncRun(Console& console, const RunOptions& options) {
+RunResult SyncRun(Console& console, const RunOptions& options) {
     ConsoleSurface& surface = console.Surface();
     RunControl& control = console.Control();
     control.SetRunning();
     surface.SetRunningMode(true);
     console.Jobs().DeleteAllRows();
+    console.ResetRunRecord();
+    console.Job().DeviceWriteError = ERROR_SUCCESS;
     surface.SetStatusText("Connecting to mobile device.");
 
+    RunResult result;
     // A link left open by an earlier failure is reset first.
     DisconnectDevice(console);
     if (ConnectDevice(console) != 0) {
         control.ClearRunning();
         surface.SetStatusText("Failed to connect to the mobile device.");
         surface.SetRunningMode(false);
-        return RunOutcome::NoDevice;
+        result.outcome = RunOutcome::NoDevice;
+        return result;
     }
     if (!SettleRunRoot(console, options)) {
         control.ClearRunning();
         DisconnectDevice(console);
         surface.SetRunningMode(false);
-        return RunOutcome::NoRoot;
+        result.outcome = RunOutcome::NoRoot;
+        return result;
     }
 
     ApplyProxy(console.Settings(), console.Session());
@@ -57,7 +63,36 @@ RunOutcome SyncRun(Console& console, const RunOptions& options) {
                                  : "Finished");
     surface.SetRunningMode(false);
     control.ClearRunning();
-    return errors ? RunOutcome::Errors : RunOutcome::Finished;
+    result.outcome = console.CancelAllTaken() ? RunOutcome::Interrupted
+                     : errors                 ? RunOutcome::Errors
+                                              : RunOutcome::Finished;
+    result.fetch = console.LastFetchFailure();
+    result.deviceWrite = DeviceWriteFailureOf(console.Job().DeviceWriteError);
+    return result;
+}
+
+DeviceWriteFailure DeviceWriteFailureOf(std::uint32_t code) {
+    using Kind = DeviceWriteFailure::Kind;
+    switch (code) {
+        case ERROR_SUCCESS:
+            return {Kind::None, code};
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return {Kind::Full, code};
+        case ERROR_ACCESS_DENIED:
+            return {Kind::AccessDenied, code};
+        case ERROR_SHARING_VIOLATION:
+            return {Kind::InUse, code};
+        case ERROR_NOT_READY:
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return {Kind::Gone, code};
+        case ERROR_FILENAME_EXCED_RANGE:
+            return {Kind::NameTooLong, code};
+        case ERROR_INVALID_NAME:
+            return {Kind::NoFileName, code};
+        default:
+            return {Kind::Other, code};
+    }
 }
 
 int RunUrlJob(Console& console) {

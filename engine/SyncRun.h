@@ -5,21 +5,16 @@
 // must outlive it. Running mode and the running flag are set and cleared here.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "run/RunResult.h"
+
 namespace zephyrate {
 
 class Console;
-
-// How a run ended, for front ends that report it (the terminal program's exit code).
-enum class RunOutcome {
-    NoDevice,  // "Failed to connect to the mobile device."
-    NoRoot,    // the root question was cancelled
-    Finished,  // "Finished"
-    Errors,    // "There were error(s). Check details for more info."
-};
 
 struct RunOptions {
     // A root given in advance (the terminal program's --root): stored as PrePath as if
@@ -28,7 +23,11 @@ struct RunOptions {
     std::optional<std::string> root;
 };
 
-RunOutcome SyncRun(Console& console, const RunOptions& options = {});
+// How the run ended, with the typed reasons of a failed fetch and a failed device write.
+RunResult SyncRun(Console& console, const RunOptions& options = {});
+
+// The typed reason of a device error code met while writing a file.
+DeviceWriteFailure DeviceWriteFailureOf(std::uint32_t code);
 
 // Asks for the address and runs its job; the job's code, or -1 when the question was
 // cancelled.

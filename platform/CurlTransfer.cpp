@@ -197,7 +197,8 @@ void CurlTransfer::Send() {
     lastByte_ = Clock::now();
     Pump([this] { return finalKnown_; }, stallLimit_, Wait::CheckFirst);
     if (!finalKnown_) {
-        InternetError error = error_ ? *error_ : InternetError("The server sent no response");
+        InternetError error =
+            error_ ? *error_ : InternetError("The server sent no response", CURLE_GOT_NOTHING);
         Finish();
         throw error;
     }
@@ -378,7 +379,8 @@ void CurlTransfer::CollectDone() {
         }
         done_ = true;
         if (framingError_) {
-            error_ = InternetError(*framingError_);  // libcurl only saw the transfer aborted
+            error_ = InternetError(
+                *framingError_, CURLE_WEIRD_SERVER_REPLY);  // libcurl only saw the transfer aborted
         } else if (message->data.result != CURLE_OK) {
             error_ = InternetError::FromCurl(message->data.result, errorBuffer_.data());
         } else if (finalKnown_) {
@@ -386,12 +388,12 @@ void CurlTransfer::CollectDone() {
         } else if (block_.status != 0) {
             MakeFinal();  // a body-less answer ended by the close
             if (framingError_) {
-                error_ = InternetError(*framingError_);
+                error_ = InternetError(*framingError_, CURLE_WEIRD_SERVER_REPLY);
             } else {
                 CheckBodyEnd();
             }
         } else {
-            error_ = InternetError("The server sent no response");
+            error_ = InternetError("The server sent no response", CURLE_GOT_NOTHING);
         }
     }
 }
@@ -515,7 +517,8 @@ void CurlTransfer::CheckBodyEnd() {
     if (framing_ == BodyFraming::UntilClose) {
         if (received_ != *contentLength_) {
             error_ = InternetError("The server sent " + std::to_string(received_) + " of the " +
-                                   std::to_string(*contentLength_) + " bytes it announced");
+                                       std::to_string(*contentLength_) + " bytes it announced",
+                                   CURLE_PARTIAL_FILE);
         }
         return;
     }

@@ -19,4 +19,23 @@ InternetError InternetError::FromCurl(int curlCode, const char* errorBuffer) {
     return InternetError(text, curlCode);
 }
 
+InternetError::Cause InternetError::GetCause() const {
+    switch (static_cast<CURLcode>(curlCode_)) {
+        case CURLE_COULDNT_CONNECT:
+            return Cause::Refused;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return Cause::UnknownHost;
+        case CURLE_OPERATION_TIMEDOUT:
+            return Cause::Timeout;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_GOT_NOTHING:
+        case CURLE_RECV_ERROR:
+        case CURLE_WEIRD_SERVER_REPLY:
+            return Cause::Incomplete;
+        default:
+            return Cause::Other;
+    }
+}
+
 }  // namespace zephyrate

@@ -16,8 +16,18 @@ class InternetError : public std::runtime_error {
     // else libcurl's generic text for the code.
     static InternetError FromCurl(int curlCode, const char* errorBuffer);
 
-    // libcurl's code, or 0 for errors that the layer itself detects.
+    // libcurl's code; the layer's own findings carry the code of libcurl's nearest kind.
     int CurlCode() const { return curlCode_; }
+
+    // What kind of failure it was, for callers that explain it in their own words.
+    enum class Cause {
+        Refused,      // nothing listens at the address
+        UnknownHost,  // the host or proxy name does not resolve
+        Timeout,      // no answer, or no data, in time
+        Incomplete,   // the answer broke off, or contradicts its announced length
+        Other,
+    };
+    Cause GetCause() const;
 
   private:
     int curlCode_ = 0;

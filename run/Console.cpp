@@ -1,9 +1,7 @@
 #include "run/Console.h"
 
-#include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <limits>
 #include <utility>
 
 namespace zephyrate {
@@ -40,6 +38,7 @@ Console::Console(ConsoleSurface& surface, InternetSession& session, DeviceRemote
 int Console::StopCheck() {
     if (control_.CancelAll()) {
         control_.ClearRequests();
+        cancelAllTaken_ = true;
         // The captions go back to idle at once, while the worker still winds down.
         surface_.SetRunningMode(false);
         return -1;
@@ -79,22 +78,20 @@ int Console::ReportProgress(std::uint32_t total, std::int64_t done, std::string_
     } else {
         statusText_.append("???");
     }
-    surface_.SetStatusText(statusText_);
     throughputText_.clear();
     AppendNumber(throughputText_, throughput, std::chars_format::fixed, 2);
     throughputText_.append(" Kbps");
-    surface_.SetThroughputText(throughputText_);
-
-    surface_.SetProgressRange(total);
-    const std::int64_t position =
-        std::clamp<std::int64_t>(done, 0, std::numeric_limits<std::uint32_t>::max());
-    surface_.SetProgressPosition(static_cast<std::uint32_t>(position));
+    surface_.ShowProgress({name, done, total, throughput, statusText_, throughputText_});
 
     const int code = StopCheck();
     if (code != 0) {
-        surface_.SetProgressPosition(0);
+        ResetProgress();
     }
     return code;
+}
+
+void Console::ResetProgress() {
+    surface_.SetProgressPosition(0);
 }
 
 }  // namespace zephyrate

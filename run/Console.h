@@ -17,7 +17,9 @@
 #include "run/ConsoleSurface.h"
 #include "run/JobList.h"
 #include "run/JobValues.h"
+#include "run/ProgressSink.h"
 #include "run/RunControl.h"
+#include "run/RunResult.h"
 
 namespace zephyrate {
 
@@ -25,7 +27,7 @@ class DeviceRemote;
 class InternetSession;
 class SettingsStore;
 
-class Console {
+class Console : public ProgressSink {
   public:
     // Milliseconds of a tick count; it may wrap, only differences are used.
     using TickSource = std::function<std::uint32_t()>;
@@ -33,7 +35,7 @@ class Console {
 
     Console(ConsoleSurface& surface, InternetSession& session, DeviceRemote& device,
             SettingsStore& settings, TickSource ticks = &Console::SystemTicks);
-    virtual ~Console() = default;
+    ~Console() override = default;
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
@@ -45,26 +47,29 @@ class Console {
     DeviceRemote& Device() { return device_; }
     SettingsStore& Settings() { return settings_; }
 
-    // Why the last fetch of an index failed (the transport's own text, or "HTTP Error N"),
-    // empty when it did not: the job row only says "Connection with server failed", and a front
-    // end may tell more. Written and read on the worker thread of a run.
-    const std::string& FetchError() const { return fetchError_; }
-    void SetFetchError(std::string text) { fetchError_ = std::move(text); }
-    // The device's error code for the last file of the job that could not be written
-    // (ERROR_SUCCESS when none): the row only says "Error: writing file data to device",
-    // and a front end may say why (a full or read-only device). Worker thread only.
-    std::uint32_t DeviceWriteError() const { return deviceWriteError_; }
-    void SetDeviceWriteError(std::uint32_t code) { deviceWriteError_ = code; }
+    // Why the last fetch of an index failed (Kind::None when it did not): the job row only
+    // says "Connection with server failed", and a front end may tell more. Written and read
+    // on the worker thread of a run.
+    const FetchFailure& LastFetchFailure() const { return fetchFailure_; }
+    void SetFetchFailure(FetchFailure failure) { fetchFailure_ = std::move(failure); }
+    // Whether StopCheck took a request to cancel all since the last ResetRunRecord: the
+    // run was interrupted by the user.
+    bool CancelAllTaken() const { return cancelAllTaken_; }
+    // Forgets the fetch failure and the cancel of an earlier run.
+    void ResetRunRecord() {
+        fetchFailure_ = {};
+        cancelAllTaken_ = false;
+    }
 
     // 0 go on, -1 cancel all jobs, 1 cancel this job; takes up the request it reports.
     int StopCheck();
 
-    // Restarts the throughput clock for a new transfer.
-    void StartProgressClock();
+    void StartProgressClock() override;
     // Shows "Retrieving: name  done/total" (or ".../???" when total is 0), the throughput
     // and the progress bar, then returns StopCheck's code. Called once per written chunk,
     // so it allocates nothing once its buffers have grown to the name's length.
-    int ReportProgress(std::uint32_t total, std::int64_t done, std::string_view name);
+    int ReportProgress(std::uint32_t total, std::int64_t done, std::string_view name) override;
+    void ResetProgress() override;
 
   private:
     ConsoleSurface& surface_;
@@ -78,8 +83,8 @@ class Console {
     std::uint32_t clockStart_ = 0;
     std::string statusText_;      // reused by every progress report
     std::string throughputText_;  // likewise
-    std::string fetchError_;
-    std::uint32_t deviceWriteError_ = 0;
+    FetchFailure fetchFailure_;
+    bool cancelAllTaken_ = false;
 };
 
 }  // namespace zephyrate

@@ -10,6 +10,7 @@
 // call) and paints later. Rare calls (IsForceChecked, MessageBox) may wait for an answer.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -53,6 +54,28 @@ class ConsoleSurface {
                              int image) = 0;
     virtual void JobRowChanged(int row, std::string_view status, int image) = 0;
     virtual void JobRowsCleared() = 0;
+
+    // One progress report of a transfer, with the texts made of it: the status text
+    // "Retrieving: NAME  DONE/TOTAL" and the throughput text "K.KK Kbps".
+    struct ProgressReport {
+        std::string_view name;
+        std::int64_t done = 0;
+        std::uint32_t total = 0;  // 0: unknown
+        double kilobytesPerSecond = 0;
+        std::string_view statusText;
+        std::string_view throughputText;
+    };
+    // Shows a report: by default the status text, the throughput text, the range and the
+    // position, in that order. A front end that draws progress its own way (the terminal's
+    // bar) overrides it and works from the numbers.
+    virtual void ShowProgress(const ProgressReport& report) {
+        SetStatusText(report.statusText);
+        SetThroughputText(report.throughputText);
+        SetProgressRange(report.total);
+        // 64 bits in, 32 out: a file past 4 GiB holds the bar full rather than wrapping.
+        SetProgressPosition(
+            static_cast<std::uint32_t>(std::clamp<std::int64_t>(report.done, 0, UINT32_MAX)));
+    }
 };
 
 }  // namespace zephyrate

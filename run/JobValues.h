@@ -4,6 +4,7 @@
 // its entries run; used on the worker thread only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -19,6 +20,10 @@ struct JobValues {
     // Device folders whose stale temporary files this job has removed, so that each
     // folder is looked through once per job however many files go there.
     std::unordered_set<std::string> SweptFolders;
+    // The device's error code for the last file of the job that could not be written
+    // (0 when none): the row only says "Error: writing file data to device", and a front
+    // end may say why.
+    std::uint32_t DeviceWriteError = 0;
 };
 
 }  // namespace zephyrate

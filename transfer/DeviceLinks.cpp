@@ -4,10 +4,11 @@
 
 #include "platform/DeviceRemote.h"
 #include "platform/WidePath.h"
-#include "run/Console.h"
+#include "run/JobValues.h"
 #include "transfer/DeviceFolders.h"
 #include "transfer/DevicePaths.h"
 #include "transfer/DeviceWriter.h"
+#include "transfer/TransferContext.h"
 
 namespace zephyrate {
 
@@ -18,15 +19,15 @@ bool WriteFavoriteText(const JobValues& job, const FileEntry& entry, MemoryFile&
     return true;
 }
 
-bool CreateFavorite(Console& console, FileEntry& entry) {
+bool CreateFavorite(TransferContext& context, FileEntry& entry) {
     MemoryFile file;
-    WriteFavoriteText(console.Job(), entry, file);
-    return WriteToDevice(console, entry, file, FavoritePath(console.Job(), entry), 0);
+    WriteFavoriteText(context.job, entry, file);
+    return WriteToDevice(context, entry, file, FavoritePath(context.job, entry), 0);
 }
 
-void CreateShortcut(Console& console, FileEntry& entry) {
-    DeviceRemote& device = console.Device();
-    const JobValues& job = console.Job();
+void CreateShortcut(TransferContext& context, FileEntry& entry) {
+    DeviceRemote& device = context.device;
+    const JobValues& job = context.job;
     const std::string path = ShortcutPath(job, entry);
     WidePath widePath(path);
     // The shortcut service refuses to replace a file, so the old one goes first: deleted,
@@ -41,7 +42,7 @@ void CreateShortcut(Console& console, FileEntry& entry) {
         // Not reported: a missing shortcut only means a fresh download on the next run.
         (void)device.CeGetLastError();
     }
-    console.Job().PresentObjects.push_back(path);
+    context.job.PresentObjects.push_back(path);
 }
 
 }  // namespace zephyrate

@@ -10,7 +10,7 @@
 
 namespace zephyrate {
 
-class Console;
+struct TransferContext;
 
 // Writes "[InternetShortcut]\r\nURL=file://" + the entry's device path, with no line
 // break or zero after it. Always true.
@@ -18,11 +18,11 @@ bool WriteFavoriteText(const JobValues& job, const FileEntry& entry, MemoryFile&
 
 // Writes the favorite to FavoritePath; the writer's result, with entry.Result as the
 // writer left it (2, or a stop code).
-bool CreateFavorite(Console& console, FileEntry& entry);
+bool CreateFavorite(TransferContext& context, FileEntry& entry);
 
 // Replaces the shortcut at ShortcutPath with one that starts the quoted device path.
 // A shortcut that cannot be made is not reported; its path is recorded as present
 // either way.
-void CreateShortcut(Console& console, FileEntry& entry);
+void CreateShortcut(TransferContext& context, FileEntry& entry);
 
 }  // namespace zephyrate

@@ -7,10 +7,12 @@
 #include "platform/DeviceRemote.h"
 #include "platform/WidePath.h"
 #include "platform/WinTypes.h"
-#include "run/Console.h"
+#include "run/JobValues.h"
+#include "run/ProgressSink.h"
 #include "transfer/DeviceFolders.h"
 #include "transfer/DevicePaths.h"
 #include "transfer/ServerTime.h"
+#include "transfer/TransferContext.h"
 
 namespace zephyrate {
 
@@ -27,8 +29,8 @@ bool IsFull(std::uint32_t error) {
 }
 
 // error: the device's code, which the job keeps so that a front end can say why.
-bool Failed(Console& console, FileEntry& entry, std::uint32_t error) {
-    console.SetDeviceWriteError(error);
+bool Failed(TransferContext& context, FileEntry& entry, std::uint32_t error) {
+    context.job.DeviceWriteError = error;
     entry.Result = 2;
     return false;
 }
@@ -40,11 +42,11 @@ struct CopyEnd {
     std::uint32_t error = ERROR_SUCCESS;
 };
 
-CopyEnd CopyInto(Console& console, FileEntry& entry, ReadableFile& source, DeviceHandle file,
-                 std::uint32_t total) {
-    DeviceRemote& device = console.Device();
+CopyEnd CopyInto(TransferContext& context, FileEntry& entry, ReadableFile& source,
+                 DeviceHandle file, std::uint32_t total) {
+    DeviceRemote& device = context.device;
     std::array<unsigned char, kChunk> buffer;
-    console.StartProgressClock();
+    context.progress.StartProgressClock();
     std::size_t count = source.Read(buffer.data(), buffer.size());
     // 64 bits: files past 2 GiB must not wrap into negative progress.
     std::int64_t done = 0;
@@ -53,11 +55,11 @@ CopyEnd CopyInto(Console& console, FileEntry& entry, ReadableFile& source, Devic
         // display shows the file even when it has no bytes.
         std::uint32_t written = 0;
         if (!device.CeWriteFile(file, buffer.data(), static_cast<std::uint32_t>(count), &written)) {
-            console.Surface().SetProgressPosition(0);
+            context.progress.ResetProgress();
             return {false, device.CeGetLastError()};
         }
         done += written;
-        entry.Result = console.ReportProgress(total, done, entry.Name);
+        entry.Result = context.progress.ReportProgress(total, done, entry.Name);
         if (entry.Result != 0) {
             return {};
         }
@@ -139,9 +141,9 @@ std::uint32_t PutInPlace(DeviceRemote& device, JobValues& job, TemporaryFile& te
 
 // The device's way: the file truncated and written where it stands. Used where no new
 // file can stand beside the old one.
-bool WriteInPlace(Console& console, FileEntry& entry, ReadableFile& source, WidePath& target,
-                  std::uint32_t total) {
-    DeviceRemote& device = console.Device();
+bool WriteInPlace(TransferContext& context, FileEntry& entry, ReadableFile& source,
+                  WidePath& target, std::uint32_t total) {
+    DeviceRemote& device = context.device;
     const auto create = [&] {
         return device.CeCreateFile(target.Wide(), GENERIC_WRITE, 0, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL);
@@ -149,13 +151,13 @@ bool WriteInPlace(Console& console, FileEntry& entry, ReadableFile& source, Wide
     DeviceFile file(device, create());
     if (!file.IsOpen()) {
         // The device keeps files in use or read-only; moved aside, the name is free again.
-        (void)MoveToTrash(device, console.Job(), target.Text());
+        (void)MoveToTrash(device, context.job, target.Text());
         file.Reset(create());
         if (!file.IsOpen()) {
-            return Failed(console, entry, device.CeGetLastError());
+            return Failed(context, entry, device.CeGetLastError());
         }
     }
-    const CopyEnd end = CopyInto(console, entry, source, file.Get(), total);
+    const CopyEnd end = CopyInto(context, entry, source, file.Get(), total);
     if (!end.complete) {
         if (end.error == ERROR_SUCCESS) {
             return false;  // stopped; the next run fetches the cut file again
@@ -166,28 +168,28 @@ bool WriteInPlace(Console& console, FileEntry& entry, ReadableFile& source, Wide
             file.Close();
             (void)device.CeDeleteFile(target.Wide());
         }
-        return Failed(console, entry, end.error);
+        return Failed(context, entry, end.error);
     }
     Stamp(device, file.Get(), entry);
     file.Close();
-    console.Job().PresentObjects.emplace_back(target.Text());
+    context.job.PresentObjects.emplace_back(target.Text());
     return true;
 }
 
 }  // namespace
 
-bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std::string_view path,
-                   std::uint32_t total) {
-    DeviceRemote& device = console.Device();
-    JobValues& job = console.Job();
+bool WriteToDevice(TransferContext& context, FileEntry& entry, ReadableFile& source,
+                   std::string_view path, std::uint32_t total) {
+    DeviceRemote& device = context.device;
+    JobValues& job = context.job;
     // A favorite's memory file has just been written and stands at its end.
     source.SeekToBegin();
     if (path.empty()) {
-        return Failed(console, entry, ERROR_INVALID_NAME);  // the entry names no file
+        return Failed(context, entry, ERROR_INVALID_NAME);  // the entry names no file
     }
     const std::string folder = ParentPath(path);
     if (!EnsureFolder(device, folder)) {
-        return Failed(console, entry, device.CeGetLastError());
+        return Failed(context, entry, device.CeGetLastError());
     }
     RemoveStaleTemporaries(device, job, folder);
 
@@ -197,12 +199,12 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
     WidePath target(path);
     TemporaryFile temporary(device, path);
     if (temporary.Create()) {
-        const CopyEnd end = CopyInto(console, entry, source, temporary.File().Get(), total);
+        const CopyEnd end = CopyInto(context, entry, source, temporary.File().Get(), total);
         if (end.complete) {
             Stamp(device, temporary.File().Get(), entry);
             if (const std::uint32_t error = PutInPlace(device, job, temporary, target);
                 error != ERROR_SUCCESS) {
-                return Failed(console, entry, error);
+                return Failed(context, entry, error);
             }
             job.PresentObjects.emplace_back(path);
             return true;
@@ -213,14 +215,14 @@ bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std
         }
         if (!IsFull(end.error) ||
             device.CeGetFileAttributes(target.Wide()) == INVALID_FILE_ATTRIBUTES) {
-            return Failed(console, entry, end.error);
+            return Failed(context, entry, end.error);
         }
         // No room for two copies: the old one makes way, as the device's own write does.
         source.SeekToBegin();
     }
     // No new file can be made in this folder (a name too long for the temporary one, a
     // folder that takes no new files but lets its files be rewritten), or no room.
-    return WriteInPlace(console, entry, source, target, total);
+    return WriteInPlace(context, entry, source, target, total);
 }
 
 }  // namespace zephyrate

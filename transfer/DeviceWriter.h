@@ -17,14 +17,15 @@
 
 namespace zephyrate {
 
-class Console;
+struct TransferContext;
 
 // True when the whole source is on the device at path with the server's time; the path
 // is then appended to the job's PresentObjects. Sets entry.Result: 2 after a device
-// failure (the console keeps the device's error; ERROR_INVALID_NAME for an empty path),
+// failure (the job's DeviceWriteError keeps the device's error; ERROR_INVALID_NAME for an
+// empty path),
 // else the stop code of the last progress report (0, 1 or -1). total is shown in the
 // progress display only; 0 means unknown.
-bool WriteToDevice(Console& console, FileEntry& entry, ReadableFile& source, std::string_view path,
-                   std::uint32_t total);
+bool WriteToDevice(TransferContext& context, FileEntry& entry, ReadableFile& source,
+                   std::string_view path, std::uint32_t total);
 
 }  // namespace zephyrate

@@ -5,14 +5,15 @@
 #include <vector>
 
 #include "platform/HttpFile.h"
-#include "run/Console.h"
 #include "run/JobList.h"
+#include "run/JobValues.h"
 #include "run/Maker.h"
 #include "transfer/DeviceLinks.h"
 #include "transfer/DevicePaths.h"
 #include "transfer/DeviceWriter.h"
 #include "transfer/HttpDownload.h"
 #include "transfer/ServerTime.h"
+#include "transfer/TransferContext.h"
 
 namespace zephyrate {
 
@@ -52,10 +53,11 @@ bool NeedsUpdate(DeviceRemote& device, FileEntry& entry, const std::string& file
 
 }  // namespace
 
-int FileTransferStep(Console& console, FileEntry& entry, InternetSession& session, bool force) {
+int FileTransferStep(TransferContext& context, FileEntry& entry, InternetSession& session,
+                     bool force) {
     entry.Result = kTransferWritten;
-    const JobValues& job = console.Job();
-    JobList& jobs = console.Jobs();
+    const JobValues& job = context.job;
+    JobList& jobs = context.rows;
 
     // Refused before the server or the device is asked: a destination in the system
     // folder, or a name with a zero byte, which the device would read as a shorter name,
@@ -86,9 +88,9 @@ int FileTransferStep(Console& console, FileEntry& entry, InternetSession& sessio
     const std::string file = DevicePath(job, entry);
     const std::string favorite = FavoritePath(job, entry);
     const std::string shortcut = ShortcutPath(job, entry);
-    const bool needed = NeedsUpdate(console.Device(), entry, file, favorite, shortcut);
+    const bool needed = NeedsUpdate(context.device, entry, file, favorite, shortcut);
     if (!force && !needed) {
-        std::vector<std::string>& present = console.Job().PresentObjects;
+        std::vector<std::string>& present = context.job.PresentObjects;
         present.push_back(file);
         if (!entry.FavoriteFile.empty()) {
             present.push_back(favorite);
@@ -107,7 +109,7 @@ int FileTransferStep(Console& console, FileEntry& entry, InternetSession& sessio
     if (!response->QueryInfoContentLength(total)) {
         total = 0;
     }
-    const bool written = WriteToDevice(console, entry, *response, file, total);
+    const bool written = WriteToDevice(context, entry, *response, file, total);
     response->Close();
     response.reset();
     if (!written) {
@@ -115,12 +117,12 @@ int FileTransferStep(Console& console, FileEntry& entry, InternetSession& sessio
         return entry.Result;
     }
 
-    if (!entry.FavoriteFile.empty() && !CreateFavorite(console, entry)) {
+    if (!entry.FavoriteFile.empty() && !CreateFavorite(context, entry)) {
         entry.StatusText = "Error: creation of favorites link in IE";
         return entry.Result;
     }
     if (!entry.ShortcutFile.empty()) {
-        CreateShortcut(console, entry);
+        CreateShortcut(context, entry);
     }
     entry.StatusText = "Synchronisation succesful";
     return kTransferWritten;

@@ -9,7 +9,7 @@
 
 namespace zephyrate {
 
-class Console;
+struct TransferContext;
 class InternetSession;
 
 // Outcome codes of the step.
@@ -21,6 +21,7 @@ inline constexpr int kTransferCancelAll = -1;
 
 // Returns one of the outcome codes; all but kTransferCurrent are also left in
 // entry.Result (which stays 0 for a current copy). StatusText describes a failure.
-int FileTransferStep(Console& console, FileEntry& entry, InternetSession& session, bool force);
+int FileTransferStep(TransferContext& context, FileEntry& entry, InternetSession& session,
+                     bool force);
 
 }  // namespace zephyrate

@@ -290,8 +290,10 @@ TEST_F(ZephyrateSyncTest, FailuresAreExplainedOnTheErrorStream) {
     };
     const Case cases[] = {
         {"refused connection", refused + "/index.txt", "", 1,
-         "could not fetch the index http://" + refused + "/index.txt: Failed to connect"},
-        {"unknown host", "no-such-host.invalid/index.txt", "", 1, "Could not resolve host"},
+         "could not fetch the index http://" + refused +
+             "/index.txt: nothing answers there (Failed to connect"},
+        {"unknown host", "no-such-host.invalid/index.txt", "", 1,
+         "index.txt: unknown server (Could not resolve host"},
         {"missing index", Host(server.Port()) + "/none.txt", "", 1, "answered HTTP Error 404"},
         {"damaged settings", address, "\x01\x02 not a registry file\n[", 0, "is damaged"},
     };

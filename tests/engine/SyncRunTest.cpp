@@ -73,7 +73,7 @@ class SyncRunTest : public ::testing::Test {
 TEST_F(SyncRunTest, ARunSettlesTheRootAsksForTheAddressAndRunsItsJob) {
     temp_.WriteFile("device/Storage Card/.storage-card", "");
     surface_.QueueUrl(Address());
-    EXPECT_EQ(SyncRun(console_), RunOutcome::Finished);
+    EXPECT_EQ(SyncRun(console_).outcome, RunOutcome::Finished);
 
     const Texts status = surface_.StatusTexts();
     EXPECT_EQ(status.front(), "Connecting to mobile device.");
@@ -93,11 +93,12 @@ TEST_F(SyncRunTest, TheClosingStatusSumsUpTheJob) {
         std::string url;  // empty: the address question is cancelled
         RunOutcome outcome;
         std::size_t rows;
+        std::uint32_t httpStatus;  // of a failed fetch of the index; 0: the index came
     };
     const Case cases[] = {
-        {"cancelled address", "", RunOutcome::Finished, 0},
-        {"missing index", Address("/missing.txt"), RunOutcome::Errors, 1},
-        {"missing file", Address(), RunOutcome::Errors, 2},
+        {"cancelled address", "", RunOutcome::Finished, 0, 0},
+        {"missing index", Address("/missing.txt"), RunOutcome::Errors, 1, 404},
+        {"missing file", Address(), RunOutcome::Errors, 2, 0},
     };
     fs::remove(temp_ / "www/sub/a.txt");
     for (const Case& c : cases) {
@@ -106,7 +107,11 @@ TEST_F(SyncRunTest, TheClosingStatusSumsUpTheJob) {
         if (!c.url.empty()) {
             surface_.QueueUrl(c.url);
         }
-        EXPECT_EQ(SyncRun(console_), c.outcome);
+        const RunResult result = SyncRun(console_);
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.fetch.kind,
+                  c.httpStatus == 0 ? FetchFailure::Kind::None : FetchFailure::Kind::HttpStatus);
+        EXPECT_EQ(result.fetch.httpStatus, c.httpStatus);
         EXPECT_EQ(surface_.LastStatus(), c.outcome == RunOutcome::Finished
                                              ? "Finished"
                                              : "There were error(s). Check details for more info.");
@@ -118,7 +123,7 @@ TEST_F(SyncRunTest, TheClosingStatusSumsUpTheJob) {
 TEST_F(SyncRunTest, ARootQuestionCancelledEndsTheRunWithoutAJob) {
     settings_.SetDontask(false);
     settings_.SetPrePath("\\Zephyrate");
-    EXPECT_EQ(SyncRun(console_), RunOutcome::NoRoot);
+    EXPECT_EQ(SyncRun(console_).outcome, RunOutcome::NoRoot);
     EXPECT_EQ(surface_.EventsOf("destination"), Texts{"Enter the root directory|\\Zephyrate|0"});
     EXPECT_EQ(surface_.LastStatus(), "Connecting to mobile device.");
     EXPECT_EQ(surface_.EventsOf("mode").back(), "idle");
@@ -131,12 +136,12 @@ TEST_F(SyncRunTest, ARootGivenInAdvanceIsStoredAndTestedWithoutTheAutomaticChoic
     RunOptions options;
     options.root = "\\Data";
     surface_.QueueUrl(Address());
-    EXPECT_EQ(SyncRun(console_, options), RunOutcome::Finished);
+    EXPECT_EQ(SyncRun(console_, options).outcome, RunOutcome::Finished);
     EXPECT_EQ(TempFolder::ReadFile(temp_ / "device/Data/news/a.txt"), "alpha");
 
     surface_.Clear();
     options.root = "\\Missing";
-    EXPECT_EQ(SyncRun(console_, options), RunOutcome::NoRoot);
+    EXPECT_EQ(SyncRun(console_, options).outcome, RunOutcome::NoRoot);
     EXPECT_EQ(surface_.EventsOf("destination"),
               Texts{"The specified path is invalid please select another path|\\Missing|1"});
     EXPECT_EQ(settings_.PrePath(), "\\Missing");
@@ -144,11 +149,15 @@ TEST_F(SyncRunTest, ARootGivenInAdvanceIsStoredAndTestedWithoutTheAutomaticChoic
 }
 
 TEST_F(SyncRunTest, AStopRequestLeftFromBeforeStopsTheNextRunsJob) {
-    console_.Control().SetCancelThisJob();
-    surface_.QueueUrl(Address());
-    EXPECT_EQ(SyncRun(console_), RunOutcome::Errors);
-    EXPECT_EQ(surface_.Rows(), Texts{"Kestrelwynd NV|User abort|1"});
-    EXPECT_FALSE(fs::exists(temp_ / "device/Zephyrate/news/a.txt"));
+    // A skip ends the job with errors; a cancel of all interrupts the run.
+    for (const bool all : {false, true}) {
+        SCOPED_TRACE(all);
+        all ? console_.Control().SetCancelAll() : console_.Control().SetCancelThisJob();
+        surface_.QueueUrl(Address());
+        EXPECT_EQ(SyncRun(console_).outcome, all ? RunOutcome::Interrupted : RunOutcome::Errors);
+        EXPECT_EQ(surface_.Rows(), Texts{"Kestrelwynd NV|User abort|1"});
+        EXPECT_FALSE(fs::exists(temp_ / "device/Zephyrate/news/a.txt"));
+    }
 }
 
 TEST_F(SyncRunTest, WithoutADeviceTheRunEndsAfterTheWaitAndTheRetryQuestion) {
@@ -156,7 +165,7 @@ TEST_F(SyncRunTest, WithoutADeviceTheRunEndsAfterTheWaitAndTheRetryQuestion) {
     Console console(surface_, session_, absent, settings_);
     surface_.QueueUrl(Address());
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(SyncRun(console), RunOutcome::NoDevice);
+    EXPECT_EQ(SyncRun(console).outcome, RunOutcome::NoDevice);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
     EXPECT_EQ(surface_.EventsOf("message"),
               Texts{"Error|Couldn't establish a connection to the device. Check Activesync "

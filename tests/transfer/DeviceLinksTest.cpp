@@ -69,7 +69,7 @@ TEST_F(DeviceLinksTest, FileThenFavoriteThenShortcutAreMadeRecordedAndRemade) {
 TEST_F(DeviceLinksTest, AnOldShortcutIsReplacedAndAnUndeletableOneGoesToTheTrash) {
     temp_.WriteFile("device/windows/Start Menu/Programs/Reader.lnk", "5#\"old\"");
     FileEntry entry = Entry();
-    CreateShortcut(console_, entry);
+    CreateShortcut(context_, entry);
     EXPECT_EQ(Read(shortcut_), kShortcutText);
     EXPECT_FALSE(std::filesystem::exists(OnDevice("Zephyrate/Trash")));
 
@@ -77,7 +77,7 @@ TEST_F(DeviceLinksTest, AnOldShortcutIsReplacedAndAnUndeletableOneGoesToTheTrash
     std::filesystem::create_directories(OnDevice("Zephyrate/Trash"));
     temp_.WriteFile("device/windows/Start Menu/Programs/Reader.lnk", "5#\"old\"");
     MakeReadOnly(shortcut_);
-    CreateShortcut(console_, entry);
+    CreateShortcut(context_, entry);
     EXPECT_EQ(Read(shortcut_), kShortcutText);
     EXPECT_EQ(Read(OnDevice("Zephyrate/Trash/Reader.lnk.001")), "5#\"old\"");
     EXPECT_EQ(Job().PresentObjects, (std::vector<std::string>{kShortcut, kShortcut}));

@@ -64,7 +64,7 @@ class DeviceWriterTest : public TransferFixture {
     }
 
     bool Write(ReadableFile& source, std::string_view path, std::uint32_t total = 0) {
-        return WriteToDevice(console_, entry_, source, path, total);
+        return WriteToDevice(context_, entry_, source, path, total);
     }
 
     FileEntry entry_;
@@ -235,8 +235,9 @@ TEST_F(DeviceWriterTest, WithoutRoomForTwoCopiesTheFileIsWrittenInPlace) {
         small.CeRapiInitEx(init);
         small.WaitForRapiInit(init, 2000);
         Console console(surface_, session_, small, settings_);
+        TransferContext context{small, console.Job(), console.Jobs(), console};
         CountingSource source(contents);
-        const bool written = WriteToDevice(console, entry_, source, "\\a.bin", 0);
+        const bool written = WriteToDevice(context, entry_, source, "\\a.bin", 0);
         std::fprintf(stderr, "outcome %d %d %d\n", written ? 1 : 0, source.seeks,
                      Read(OnDevice("a.bin")) == contents ? 1 : 0);
         _exit(0);

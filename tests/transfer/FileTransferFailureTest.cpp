@@ -203,7 +203,7 @@ TEST_F(FileTransferFailureTest, ANameTooLongOrEmptyFailsOnlyItsOwnEntry) {
     SetModified(temp_.WriteFile("device/windows/favorites/news/Front.url", "7 bytes"), kStamp);
     EXPECT_EQ(Step(nameless), 2);
     EXPECT_EQ(nameless.StatusText, "Error: writing file data to device");
-    EXPECT_EQ(console_.DeviceWriteError(), ERROR_INVALID_NAME) << "not the device's refusal";
+    EXPECT_EQ(Job().DeviceWriteError, ERROR_INVALID_NAME) << "not the device's refusal";
 
     FileEntry next = Entry("next.txt");
     EXPECT_EQ(Step(next), 0);

@@ -28,6 +28,7 @@
 #include "tests/support/RecordingSurface.h"
 #include "tests/support/TempFolder.h"
 #include "transfer/FileTransfer.h"
+#include "transfer/TransferContext.h"
 
 namespace zephyrate::test {
 
@@ -63,7 +64,7 @@ class TransferFixture : public ::testing::Test {
         return entry;
     }
     int Step(FileEntry& entry, bool force = false) {
-        return FileTransferStep(console_, entry, session_, force);
+        return FileTransferStep(context_, entry, session_, force);
     }
 
     template <typename Server, typename... Args>
@@ -124,6 +125,7 @@ class TransferFixture : public ::testing::Test {
     FolderDevice device_;
     SettingsStore settings_;
     Console console_;
+    TransferContext context_{device_, console_.Job(), console_.Jobs(), console_};
     const std::filesystem::path root_;
     const std::filesystem::path www_;
 };
