@@ -6,9 +6,10 @@
 #include <string>
 
 #include "device/DeviceConnection.h"
+#include "device/DeviceContext.h"
 #include "platform/DeviceRemote.h"
 #include "platform/WidePath.h"
-#include "run/Console.h"
+#include "run/ConsoleSurface.h"
 #include "settings/SettingsStore.h"
 
 namespace zephyrate {
@@ -56,21 +57,21 @@ std::u16string_view NameOf(const CE_FIND_DATA& record) {
 }
 
 // Any answer but the invalid value means the path is there, be it a folder or a file.
-bool RootExists(Console& console, std::string_view root) {
+bool RootExists(DeviceContext& context, std::string_view root) {
     WidePath path(root);
-    return console.Device().CeGetFileAttributes(path.Wide()) != INVALID_FILE_ATTRIBUTES;
+    return context.device.CeGetFileAttributes(path.Wide()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
 
-bool AskRoot(Console& console, std::string_view message, bool force) {
-    SettingsStore& settings = console.Settings();
+bool AskRoot(DeviceContext& context, std::string_view message, bool force) {
+    SettingsStore& settings = context.settings;
     std::string root = settings.PrePath();
     bool automatic = settings.Dontask();
     if (!force && automatic) {
         return true;
     }
-    if (!console.Surface().AskDestination(message, root, automatic)) {
+    if (!context.surface.AskDestination(message, root, automatic)) {
         return false;
     }
     settings.SetPrePath(root);
@@ -78,22 +79,22 @@ bool AskRoot(Console& console, std::string_view message, bool force) {
     return true;
 }
 
-bool SettleRoot(Console& console, bool automaticAllowed) {
-    SettingsStore& settings = console.Settings();
+bool SettleRoot(DeviceContext& context, bool automaticAllowed) {
+    SettingsStore& settings = context.settings;
     if (automaticAllowed && settings.Dontask() && settings.PrePath().empty()) {
-        ChooseRootAutomatically(console);
+        ChooseRootAutomatically(context);
         return true;
     }
     for (;;) {
-        if (RootExists(console, settings.PrePath())) {
+        if (RootExists(context, settings.PrePath())) {
             return true;
         }
         // Read again each pass: the question below may have switched it.
         if (automaticAllowed && settings.Dontask()) {
-            ChooseRootAutomatically(console);
+            ChooseRootAutomatically(context);
             return true;
         }
-        if (!AskRoot(console, kInvalidRootText, true)) {
+        if (!AskRoot(context, kInvalidRootText, true)) {
             return false;
         }
         // From here on the check box the user just confirmed decides, also for a root that
@@ -102,10 +103,10 @@ bool SettleRoot(Console& console, bool automaticAllowed) {
     }
 }
 
-void ChooseRootAutomatically(Console& console) {
+void ChooseRootAutomatically(DeviceContext& context) {
     std::string card;
     {
-        const Listing top(console.Device(), "\\*.*");
+        const Listing top(context.device, "\\*.*");
         for (std::uint32_t i = 0; i < top.Count(); ++i) {
             if ((top[i].dwFileAttributes & kCardAttributes) != kCardAttributes) {
                 continue;
@@ -117,7 +118,7 @@ void ChooseRootAutomatically(Console& console) {
             }
         }
     }
-    console.Settings().SetPrePath(card + std::string(kAutomaticFolder));
+    context.settings.SetPrePath(card + std::string(kAutomaticFolder));
 }
 
 bool IsKnownCardName(std::string_view name) {
@@ -126,13 +127,13 @@ bool IsKnownCardName(std::string_view name) {
     return std::find(kKnown.begin(), kKnown.end(), name) != kKnown.end();
 }
 
-void OnSetDevicePath(Console& console) {
-    if (ConnectDevice(console) != 0) {
+void OnSetDevicePath(DeviceContext& context) {
+    if (ConnectDevice(context) != 0) {
         return;  // the user has seen the connection message already
     }
     // Not tested here: the next run tests whatever was chosen.
-    AskRoot(console, kSetPathText, true);
-    DisconnectDevice(console);
+    AskRoot(context, kSetPathText, true);
+    DisconnectDevice(context.device);
 }
 
 }  // namespace zephyrate

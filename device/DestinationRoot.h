@@ -10,26 +10,26 @@
 
 namespace zephyrate {
 
-class Console;
+struct DeviceContext;
 
 // The destination question with message (empty: the dialog's own text), unless force is
 // off and automatic selection is on. OK stores the path unchanged and the check box; true
 // when a root may be used, false when the user cancelled.
-bool AskRoot(Console& console, std::string_view message, bool force);
+bool AskRoot(DeviceContext& context, std::string_view message, bool force);
 
 // True once the stored root exists on the device (a file counts) or was chosen
 // automatically; false when the user cancelled the question. automaticAllowed false makes
 // this call act as if automatic selection were off (a root given on the command line).
-bool SettleRoot(Console& console, bool automaticAllowed = true);
+bool SettleRoot(DeviceContext& context, bool automaticAllowed = true);
 
 // Stores "\Zephyrate" below the first storage card with a known name, else below the last
 // storage card listed, else at the top of the device. Creates nothing.
-void ChooseRootAutomatically(Console& console);
+void ChooseRootAutomatically(DeviceContext& context);
 
 // "Storage Card", "Storage Card2", "SD Card" or "SDMMC Disk", exactly.
 bool IsKnownCardName(std::string_view name);
 
 // The Set Device Path command: connect, ask with force, disconnect.
-void OnSetDevicePath(Console& console);
+void OnSetDevicePath(DeviceContext& context);
 
 }  // namespace zephyrate

@@ -1,7 +1,8 @@
 #include "device/DeviceConnection.h"
 
+#include "device/DeviceContext.h"
 #include "platform/DeviceRemote.h"
-#include "run/Console.h"
+#include "run/ConsoleSurface.h"
 
 namespace zephyrate {
 
@@ -23,26 +24,26 @@ bool TryConnect(DeviceRemote& device, std::uint32_t waitMs) {
 
 }  // namespace
 
-int ConnectDevice(Console& console, std::uint32_t waitMs) {
+int ConnectDevice(DeviceContext& context, std::uint32_t waitMs) {
     for (;;) {
-        if (TryConnect(console.Device(), waitMs)) {
+        if (TryConnect(context.device, waitMs)) {
             return 0;
         }
         // A user who already asked to stop has answered the question we would ask.
-        if (console.StopCheck() != 0) {
+        if (context.stopCheck() != 0) {
             return -1;
         }
-        const ConsoleSurface::Answer answer = console.Surface().MessageBox(
+        const ConsoleSurface::Answer answer = context.surface.MessageBox(
             kNoConnectionText, "Error", ConsoleSurface::Buttons::RetryCancel);
         if (answer != ConsoleSurface::Answer::Retry) {
-            console.Surface().SetRunningMode(false);
+            context.surface.SetRunningMode(false);
             return -1;
         }
     }
 }
 
-int DisconnectDevice(Console& console) {
-    console.Device().CeRapiUninit();  // fails harmlessly when no link is open
+int DisconnectDevice(DeviceRemote& device) {
+    device.CeRapiUninit();  // fails harmlessly when no link is open
     return 0;
 }
 

@@ -10,14 +10,15 @@
 
 namespace zephyrate {
 
-class Console;
+class DeviceRemote;
+struct DeviceContext;
 
 inline constexpr std::uint32_t kConnectWaitMs = 5000;
 
 // 0 when the link is open; -1 when the user chose Cancel in the retry message (the console
 // is then set to idle mode) or a stop request was pending after a failed attempt.
-int ConnectDevice(Console& console, std::uint32_t waitMs = kConnectWaitMs);
+int ConnectDevice(DeviceContext& context, std::uint32_t waitMs = kConnectWaitMs);
 // Closes the link; always 0, also when none was open.
-int DisconnectDevice(Console& console);
+int DisconnectDevice(DeviceRemote& device);
 
 }  // namespace zephyrate

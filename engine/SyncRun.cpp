@@ -2,6 +2,7 @@
 
 #include "device/DestinationRoot.h"
 #include "device/DeviceConnection.h"
+#include "device/DeviceContext.h"
 #include "engine/JobDriver.h"
 #include "engine/SyncJob.h"
 #include "platform/WinTypes.h"
@@ -16,12 +17,12 @@ namespace {
 // The root for this run: asked (unless automatic selection spares the question) and then
 // tested; a root given in advance counts as the question's answer and is tested without
 // the automatic choice, so that a mistyped root is reported instead of replaced.
-bool SettleRunRoot(Console& console, const RunOptions& options) {
+bool SettleRunRoot(DeviceContext& device, const RunOptions& options) {
     if (options.root) {
-        console.Settings().SetPrePath(*options.root);
-        return SettleRoot(console, false);
+        device.settings.SetPrePath(*options.root);
+        return SettleRoot(device, false);
     }
-    return AskRoot(console, "Enter the root directory", false) && SettleRoot(console);
+    return AskRoot(device, "Enter the root directory", false) && SettleRoot(device);
 }
 
 }  // namespace
@@ -37,18 +38,19 @@ RunResult SyncRun(Console& console, const RunOptions& options) {
     surface.SetStatusText("Connecting to mobile device.");
 
     RunResult result;
+    DeviceContext device = DeviceContextOf(console);
     // A link left open by an earlier failure is reset first.
-    DisconnectDevice(console);
-    if (ConnectDevice(console) != 0) {
+    DisconnectDevice(device.device);
+    if (ConnectDevice(device) != 0) {
         control.ClearRunning();
         surface.SetStatusText("Failed to connect to the mobile device.");
         surface.SetRunningMode(false);
         result.outcome = RunOutcome::NoDevice;
         return result;
     }
-    if (!SettleRunRoot(console, options)) {
+    if (!SettleRunRoot(device, options)) {
         control.ClearRunning();
-        DisconnectDevice(console);
+        DisconnectDevice(device.device);
         surface.SetRunningMode(false);
         result.outcome = RunOutcome::NoRoot;
         return result;
@@ -56,7 +58,7 @@ RunResult SyncRun(Console& console, const RunOptions& options) {
 
     ApplyProxy(console.Settings(), console.Session());
     RunUrlJob(console);
-    DisconnectDevice(console);
+    DisconnectDevice(device.device);
 
     const bool errors = console.Jobs().HasErrors();
     surface.SetStatusText(errors ? "There were error(s). Check details for more info."
@@ -69,6 +71,11 @@ RunResult SyncRun(Console& console, const RunOptions& options) {
     result.fetch = console.LastFetchFailure();
     result.deviceWrite = DeviceWriteFailureOf(console.Job().DeviceWriteError);
     return result;
+}
+
+DeviceContext DeviceContextOf(Console& console) {
+    return {console.Device(), console.Settings(), console.Surface(),
+            [&console] { return console.StopCheck(); }};
 }
 
 DeviceWriteFailure DeviceWriteFailureOf(std::uint32_t code) {

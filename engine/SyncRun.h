@@ -15,6 +15,7 @@
 namespace zephyrate {
 
 class Console;
+struct DeviceContext;
 
 struct RunOptions {
     // A root given in advance (the terminal program's --root): stored as PrePath as if
@@ -25,6 +26,9 @@ struct RunOptions {
 
 // How the run ended, with the typed reasons of a failed fetch and a failed device write.
 RunResult SyncRun(Console& console, const RunOptions& options = {});
+
+// The device side of a console: its device, settings, surface and stop check.
+DeviceContext DeviceContextOf(Console& console);
 
 // The typed reason of a device error code met while writing a file.
 DeviceWriteFailure DeviceWriteFailureOf(std::uint32_t code);

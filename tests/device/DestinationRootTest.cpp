@@ -2,6 +2,8 @@
 // a ".storage-card" file, and the device lists its top folder sorted by name in byte order,
 // so the names of each case fix the order in which the automatic choice meets the cards.
 #include "device/DestinationRoot.h"
+#include "device/DeviceContext.h"
+#include "engine/SyncRun.h"
 
 #include <gtest/gtest.h>
 
@@ -34,13 +36,13 @@ class DestinationRootTest : public ::testing::Test {
           console_(surface_, session_, device_, settings_) {
         fs::create_directories(temp_ / "device");
     }
-    void SetUp() override { ASSERT_EQ(ConnectDevice(console_, 2000), 0); }
+    void SetUp() override { ASSERT_EQ(ConnectDevice(context_, 2000), 0); }
 
     void Card(const std::string& name) { temp_.WriteFile("device/" + name + "/.storage-card", ""); }
     void Folder(const std::string& name) { fs::create_directories(temp_ / "device" / name); }
     // What the run does: the question unless automatic selection spares it, then the test.
     bool RunRoot() {
-        return AskRoot(console_, "Enter the root directory", false) && SettleRoot(console_);
+        return AskRoot(context_, "Enter the root directory", false) && SettleRoot(context_);
     }
     Texts Questions() const { return surface_.EventsOf("destination"); }
 
@@ -50,6 +52,7 @@ class DestinationRootTest : public ::testing::Test {
     FolderDevice device_;
     SettingsStore settings_;
     Console console_;
+    DeviceContext context_ = DeviceContextOf(console_);
 };
 
 TEST_F(DestinationRootTest, TheFirstRunChoosesACardWithoutAsking) {
@@ -98,8 +101,8 @@ TEST_F(DestinationRootTest, AMissingRootIsReplacedSilentlyAndAFailedListingFalls
     EXPECT_EQ(settings_.PrePath(), "\\SDMMC Disk\\Zephyrate");
     EXPECT_TRUE(Questions().empty());
 
-    DisconnectDevice(console_);  // listing the top folder now fails
-    ChooseRootAutomatically(console_);
+    DisconnectDevice(device_);  // listing the top folder now fails
+    ChooseRootAutomatically(context_);
     EXPECT_EQ(settings_.PrePath(), "\\Zephyrate");
 }
 
@@ -149,7 +152,7 @@ TEST_F(DestinationRootTest, AMissingRootIsAskedForUntilItExistsAutomaticIsTicked
         for (const Answer& answer : c.answers) {
             surface_.QueueDestination(answer.path, answer.automatic);
         }
-        EXPECT_EQ(SettleRoot(console_), c.settled);
+        EXPECT_EQ(SettleRoot(context_), c.settled);
         EXPECT_EQ(settings_.PrePath(), c.root);
         Texts expected;
         for (const std::string& question : c.questions) {
@@ -162,25 +165,25 @@ TEST_F(DestinationRootTest, AMissingRootIsAskedForUntilItExistsAutomaticIsTicked
 TEST_F(DestinationRootTest, ARootGivenInAdvanceIsAskedForEvenWithAutomaticSelection) {
     Card("Storage Card");
     settings_.SetPrePath("\\Typo");
-    EXPECT_FALSE(SettleRoot(console_, false));
+    EXPECT_FALSE(SettleRoot(context_, false));
     EXPECT_EQ(Questions(), Texts{kInvalid + "|\\Typo|1"});
     EXPECT_EQ(settings_.PrePath(), "\\Typo");
 
     // Confirmed with the box still ticked: the user now asks for the automatic choice.
     surface_.QueueDestination("\\Typo2", true);
-    EXPECT_TRUE(SettleRoot(console_, false));
+    EXPECT_TRUE(SettleRoot(context_, false));
     EXPECT_EQ(settings_.PrePath(), "\\Storage Card\\Zephyrate");
 
     Folder("Given");
     settings_.SetPrePath("\\Given");
     surface_.Clear();
-    EXPECT_TRUE(SettleRoot(console_, false));
+    EXPECT_TRUE(SettleRoot(context_, false));
     EXPECT_TRUE(Questions().empty());
 }
 
 TEST_F(DestinationRootTest, SetDevicePathAsksWithForceStoresAsTypedAndClosesTheLink) {
     surface_.QueueDestination("Not there yet\\", false);
-    OnSetDevicePath(console_);
+    OnSetDevicePath(context_);
     EXPECT_EQ(Questions(), Texts{"Enter an existing path on the device.||1"});
     // Stored unchanged (the reader adds the leading '\\') and not tested: the next run tests it.
     EXPECT_EQ(settings_.ReadText("PrePath", "?"), "Not there yet\\");
@@ -192,9 +195,10 @@ TEST_F(DestinationRootTest, SetDevicePathAsksWithForceStoresAsTypedAndClosesTheL
 TEST_F(DestinationRootTest, SetDevicePathWithoutADeviceStopsAfterTheConnectionMessage) {
     FolderDevice absent((temp_ / "unplugged").string(), false);
     Console console(surface_, session_, absent, settings_);
+    DeviceContext context = DeviceContextOf(console);
     surface_.QueueDestination("\\Data", false);
     const auto start = std::chrono::steady_clock::now();
-    OnSetDevicePath(console);
+    OnSetDevicePath(context);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(kConnectWaitMs));
     EXPECT_LT(waited, std::chrono::milliseconds(kConnectWaitMs + 2000));

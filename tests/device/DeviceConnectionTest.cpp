@@ -1,6 +1,8 @@
 // Opening the device link against a real device folder that is there, missing, or appears
 // while the user is asked; the retry question is answered by the recording surface.
 #include "device/DeviceConnection.h"
+#include "device/DeviceContext.h"
+#include "engine/SyncRun.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +47,7 @@ class DeviceConnectionTest : public ::testing::Test {
     FolderDevice device_;
     SettingsStore settings_;
     Console console_;
+    DeviceContext context_ = DeviceContextOf(console_);
 };
 
 TEST_F(DeviceConnectionTest, APresentDeviceConnectsAtOnceWithoutAQuestion) {
@@ -52,17 +55,17 @@ TEST_F(DeviceConnectionTest, APresentDeviceConnectsAtOnceWithoutAQuestion) {
     // A stop request matters only once an attempt failed; it stays for the run to take up.
     console_.Control().SetCancelThisJob();
     const Clock::time_point start = Clock::now();
-    EXPECT_EQ(ConnectDevice(console_, kShortWaitMs), 0);
+    EXPECT_EQ(ConnectDevice(context_, kShortWaitMs), 0);
     EXPECT_LT(Clock::now() - start, milliseconds(kShortWaitMs));
     EXPECT_TRUE(LinkUp());
     EXPECT_TRUE(surface_.Events().empty());
     EXPECT_TRUE(console_.Control().CancelThisJob());
 
     // A link that is open already opens again: a run always starts from a reset link.
-    EXPECT_EQ(ConnectDevice(console_, kShortWaitMs), 0);
-    EXPECT_EQ(DisconnectDevice(console_), 0);
+    EXPECT_EQ(ConnectDevice(context_, kShortWaitMs), 0);
+    EXPECT_EQ(DisconnectDevice(device_), 0);
     EXPECT_FALSE(LinkUp());
-    EXPECT_EQ(DisconnectDevice(console_), 0);  // nothing open: still 0, nothing shown
+    EXPECT_EQ(DisconnectDevice(device_), 0);  // nothing open: still 0, nothing shown
     EXPECT_TRUE(surface_.Events().empty());
 }
 
@@ -78,7 +81,7 @@ TEST_F(DeviceConnectionTest, AMissingDeviceAsksAfterEveryWaitUntilCancel) {
                 askedAt.push_back(Clock::now() - start);
             }
         });
-        EXPECT_EQ(ConnectDevice(console_, kShortWaitMs), -1);
+        EXPECT_EQ(ConnectDevice(context_, kShortWaitMs), -1);
         surface_.OnEvent({});
 
         EXPECT_EQ(surface_.EventsOf("message"), Texts(retries + 1, kRetryMessage));
@@ -105,7 +108,7 @@ TEST_F(DeviceConnectionTest, APendingStopRequestEndsAFailedAttemptWithoutAQuesti
         surface_.Clear();
         (console_.Control().*c.request)();
         const Clock::time_point start = Clock::now();
-        EXPECT_EQ(ConnectDevice(console_, kShortWaitMs), -1);
+        EXPECT_EQ(ConnectDevice(context_, kShortWaitMs), -1);
         EXPECT_GE(Clock::now() - start, milliseconds(kShortWaitMs));  // the wait ran out first
         EXPECT_TRUE(surface_.EventsOf("message").empty());
         EXPECT_FALSE(console_.Control().CancelAll() || console_.Control().CancelThisJob())
@@ -113,7 +116,7 @@ TEST_F(DeviceConnectionTest, APendingStopRequestEndsAFailedAttemptWithoutAQuesti
     }
     // The queued Retry was never used: the next failure asks once more and retries once.
     surface_.Clear();
-    EXPECT_EQ(ConnectDevice(console_, kShortWaitMs), -1);
+    EXPECT_EQ(ConnectDevice(context_, kShortWaitMs), -1);
     EXPECT_EQ(surface_.EventsOf("message").size(), 2u);
 }
 
@@ -124,7 +127,7 @@ TEST_F(DeviceConnectionTest, RetryConnectsOnceTheDeviceHasAppeared) {
             MakeDevice();  // the user plugs the device in, then presses Retry
         }
     });
-    EXPECT_EQ(ConnectDevice(console_, kShortWaitMs), 0);
+    EXPECT_EQ(ConnectDevice(context_, kShortWaitMs), 0);
     surface_.OnEvent({});
     EXPECT_EQ(surface_.EventsOf("message"), Texts{kRetryMessage});
     EXPECT_TRUE(surface_.EventsOf("mode").empty());
