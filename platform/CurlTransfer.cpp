@@ -25,16 +25,8 @@ constexpr long kAnyAuth = static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST);
 constexpr long kReceiveBuffer = 512 * 1024;
 constexpr std::chrono::milliseconds kDrainPatience{1000};
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                             text.back() == '\n')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+// A header line or value without blanks, tabs and its line end.
+std::string_view Trim(std::string_view text) { return TrimAscii(text, " \t\r\n"); }
 
 // Headers that libcurl answers itself (a followed redirect, an authentication challenge
 // it can meet) are followed by another status line, and their body never reaches us.

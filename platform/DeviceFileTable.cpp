@@ -81,28 +81,10 @@ std::uint32_t DeviceFileTable::Write(DeviceHandle handle, const void* data, std:
         return ERROR_INVALID_PARAMETER;
     }
     std::size_t done = 0;
-    const int error = WriteAll(file->fd.Get(), data, count, done);
+    const int error =
+        WriteAll(file->fd.Get(), {static_cast<const char*>(data), count}, &done);
     written = static_cast<std::uint32_t>(done);
     return error == 0 ? ERROR_SUCCESS : DeviceErrorFromErrno(error);
-}
-
-int DeviceFileTable::WriteAll(int fd, const void* data, std::size_t count, std::size_t& written) {
-    written = 0;
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (written < count) {
-        const ssize_t done = ::write(fd, bytes + written, count - written);
-        if (done < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (done == 0) {
-            return ENOSPC;  // a regular file that takes nothing has no room left
-        }
-        written += static_cast<std::size_t>(done);
-    }
-    return 0;
 }
 
 std::uint32_t DeviceFileTable::Status(DeviceHandle handle, struct stat& status) {

@@ -50,10 +50,6 @@ class DeviceFileTable {
     // Closes every file, releasing their locks (the link went down).
     void CloseAll();
 
-    // Writes all bytes to a descriptor, retrying short writes. Returns 0 or an errno value;
-    // written counts the bytes that reached the file either way.
-    static int WriteAll(int fd, const void* data, std::size_t count, std::size_t& written);
-
   private:
     struct OpenFile {
         ScopedFd fd;

@@ -1,5 +1,7 @@
 #include "platform/DeviceFileTimes.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <limits>
 
@@ -7,36 +9,33 @@ namespace zephyrate {
 
 namespace {
 
-constexpr std::int64_t kTicksPerSecond = 10'000'000;
-constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+using std::chrono::duration_cast;
+using std::chrono::seconds;
+using Ticks = std::chrono::duration<std::uint64_t, std::ratio<1, 10'000'000>>;
 
-FILETIME FromTicks(std::uint64_t ticks) {
-    return {static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)};
-}
+// The start of file time, as seconds from 1970, and the last whole second below 2^63 units.
+constexpr seconds kFirst = std::chrono::sys_days{std::chrono::year{1601} / 1 / 1}.time_since_epoch();
+constexpr seconds kLast =
+    duration_cast<seconds>(Ticks{std::numeric_limits<std::int64_t>::max()}) + kFirst;
 
 }  // namespace
 
 FILETIME FileTimeFromTimespec(const timespec& time) {
-    const std::int64_t seconds = time.tv_sec;
-    if (seconds < -kSecondsFrom1601To1970) {
-        return FromTicks(0);
+    const seconds wanted{time.tv_sec};
+    const seconds taken = std::clamp(wanted, kFirst, kLast);
+    Ticks ticks = duration_cast<Ticks>(taken - kFirst);
+    if (taken == wanted) {
+        ticks += duration_cast<Ticks>(std::chrono::nanoseconds{time.tv_nsec});
     }
-    const auto since1601 = static_cast<std::uint64_t>(seconds + kSecondsFrom1601To1970);
-    constexpr std::uint64_t kMaxSeconds =
-        std::numeric_limits<std::uint64_t>::max() / static_cast<std::uint64_t>(kTicksPerSecond) - 1;
-    if (since1601 > kMaxSeconds) {
-        return FromTicks(std::numeric_limits<std::uint64_t>::max());
-    }
-    return FromTicks(since1601 * kTicksPerSecond + static_cast<std::uint64_t>(time.tv_nsec) / 100);
+    return {static_cast<std::uint32_t>(ticks.count()), static_cast<std::uint32_t>(ticks.count() >> 32)};
 }
 
 timespec TimespecFromFileTime(const FILETIME& time) {
-    const std::uint64_t ticks =
-        (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    const Ticks ticks{(std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime};
+    const auto whole = duration_cast<seconds>(ticks);
     timespec result{};
-    result.tv_sec = static_cast<time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) -
-                                        kSecondsFrom1601To1970);
-    result.tv_nsec = static_cast<long>(ticks % kTicksPerSecond) * 100;
+    result.tv_sec = static_cast<std::time_t>((kFirst + whole).count());
+    result.tv_nsec = static_cast<long>(duration_cast<std::chrono::nanoseconds>(ticks - whole).count());
     return result;
 }
 

@@ -8,7 +8,8 @@
 
 namespace zephyrate {
 
-// Times before 1601 read as 0, times beyond the FILETIME range as its largest value.
+// The device's file times run from 1601 to below 2^63 units: a time outside that is
+// taken to the nearest whole second inside it.
 FILETIME FileTimeFromTimespec(const timespec& time);
 timespec TimespecFromFileTime(const FILETIME& time);
 

@@ -481,9 +481,7 @@ int FolderDevice::CeSHCreateShortcut(const char16_t* shortcut, const char16_t* t
         Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : DeviceErrorFromErrno(errno));
         return 0;
     }
-    std::size_t written = 0;
-    const int error =
-        DeviceFileTable::WriteAll(fd.Get(), contents.data(), contents.size(), written);
+    const int error = WriteAll(fd.Get(), contents);
     if (error != 0) {
         // A cut shortcut would start the wrong file; leave none.
         (void)unlinkat(location.folder.Get(), location.name.c_str(), 0);

@@ -32,20 +32,6 @@ bool Fail(std::string* error, std::string_view what, const std::string& path) {
     return false;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t done = ::write(fd, bytes.data(), bytes.size());
-        if (done < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string LocalParentFolder(const std::string& path) {
@@ -119,7 +105,7 @@ bool ReplaceLocalFile(const std::string& path, std::string_view bytes, unsigned 
         return Fail(error, "Cannot create a file beside", path);
     }
     bool written =
-        ::fchmod(out.Get(), mode) == 0 && WriteAll(out.Get(), bytes) && ::fsync(out.Get()) == 0;
+        ::fchmod(out.Get(), mode) == 0 && WriteAll(out.Get(), bytes) == 0 && ::fsync(out.Get()) == 0;
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         Fail(error, written ? "Cannot replace" : "Cannot write", path);
         const int reason = errno;  // for the caller, past the clean-up

@@ -127,10 +127,7 @@ RegistryDocument RegistryDocument::Parse(std::string_view bytes) {
             ++start;
         }
 
-        std::string_view trimmed = line;
-        while (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.front() == '\t')) {
-            trimmed.remove_prefix(1);
-        }
+        std::string_view trimmed = TrimAscii(line);
         // Hex data never starts with a quote, '@' or '[': such a line follows a value whose
         // continuation was lost, and must not be swallowed with it.
         if (continuation && (trimmed.empty() || (trimmed.front() != '"' && trimmed.front() != '@' &&
@@ -140,9 +137,6 @@ RegistryDocument RegistryDocument::Parse(std::string_view bytes) {
             continue;
         }
         continuation = false;
-        while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t')) {
-            trimmed.remove_suffix(1);
-        }
         if (trimmed == kHeader || trimmed == "REGEDIT4") {
             continue;  // written again by Serialize
         }
@@ -203,10 +197,8 @@ RegistryDocument RegistryDocument::Parse(std::string_view bytes) {
 
 bool RegistryDocument::IsExport(std::string_view bytes) {
     const std::string text = DecodeText(bytes);
-    std::string_view first(text.data(), std::min(text.find_first_of("\r\n"), text.size()));
-    while (!first.empty() && (first.back() == ' ' || first.back() == '\t')) {
-        first.remove_suffix(1);
-    }
+    const std::string_view first =
+        TrimAsciiEnd(std::string_view(text).substr(0, text.find_first_of("\r\n")));
     return first == kHeader || first == "REGEDIT4";
 }
 

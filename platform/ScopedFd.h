@@ -4,6 +4,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
+#include <string_view>
 #include <utility>
 
 namespace zephyrate {
@@ -37,5 +40,26 @@ class ScopedFd {
   private:
     int fd_ = -1;
 };
+
+// Writes all bytes to a descriptor, retrying short and interrupted writes. Returns 0 or
+// an errno value (also left in errno); written counts the bytes that reached the file.
+inline int WriteAll(int fd, std::string_view bytes, std::size_t* written = nullptr) {
+    std::size_t done = 0;
+    int error = 0;
+    while (done < bytes.size() && error == 0) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            error = errno = ENOSPC;  // a regular file that takes nothing has no room left
+        } else if (errno != EINTR) {
+            error = errno;
+        }
+    }
+    if (written != nullptr) {
+        *written = done;
+    }
+    return error;
+}
 
 }  // namespace zephyrate

@@ -1,13 +1,12 @@
 // Shared set-up of the FolderDevice tests: a fresh temporary folder holding the device
 // folder "device" and a folder "outside" that no device path may reach, a connected
-// device, and helpers that read results back as UTF-8.
+// device, and helpers that run device operations on UTF-8 paths.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -22,47 +21,21 @@
 
 namespace zephyrate::test {
 
-// Another process that holds an exclusive flock on a file until this object goes away.
+// An exclusive flock on a file through an open file of its own, as another program holds
+// it (flock locks belong to the open file, so the device's own opens conflict with it).
 class OtherProcessLock {
   public:
-    explicit OtherProcessLock(const std::filesystem::path& file) {
-        int ready[2];
-        int release[2];
-        if (pipe(ready) != 0 || pipe(release) != 0) {
-            return;
-        }
-        child_ = fork();
-        if (child_ == 0) {
-            close(ready[0]);
-            close(release[1]);
-            const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-            char state = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'L' : 'F';
-            (void)!write(ready[1], &state, 1);
-            (void)!read(release[0], &state, 1);  // returns when the parent closes its end
-            _exit(0);
-        }
-        close(ready[1]);
-        close(release[0]);
-        releaseFd_ = release[1];
-        char state = 0;
-        locked_ = child_ > 0 && read(ready[0], &state, 1) == 1 && state == 'L';
-        close(ready[0]);
-    }
-    ~OtherProcessLock() {
-        close(releaseFd_);
-        if (child_ > 0) {
-            waitpid(child_, nullptr, 0);
-        }
-    }
+    explicit OtherProcessLock(const std::filesystem::path& file)
+        : fd_(open(file.c_str(), O_RDONLY | O_CLOEXEC)),
+          locked_(fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) == 0) {}
+    ~OtherProcessLock() { close(fd_); }
     OtherProcessLock(const OtherProcessLock&) = delete;
     OtherProcessLock& operator=(const OtherProcessLock&) = delete;
-
     bool Locked() const { return locked_; }
 
   private:
-    pid_t child_ = -1;
-    int releaseFd_ = -1;
-    bool locked_ = false;
+    int fd_;
+    bool locked_;
 };
 
 inline bool Connect(DeviceRemote& device, std::uint32_t timeoutMs = 2000) {
@@ -70,6 +43,9 @@ inline bool Connect(DeviceRemote& device, std::uint32_t timeoutMs = 2000) {
     return device.CeRapiInitEx(init) >= 0 &&
            device.WaitForRapiInit(init, timeoutMs) == WAIT_OBJECT_0 && init.hrRapiInit >= 0;
 }
+
+// The device operations that take paths, for tables of cases.
+enum class Op { Attributes, Create, Open, Delete, Mkdir, MoveFrom, MoveTo, Shortcut, List };
 
 class FolderDeviceFixture : public ::testing::Test {
   protected:
@@ -89,22 +65,46 @@ class FolderDeviceFixture : public ::testing::Test {
         return device_.CeGetFileAttributes(W(path).c_str());
     }
 
+    // Runs op on path (other: the second path of a move); true when the device did it.
+    bool Run(Op op, const std::string& path, const std::string& other = "\\other") {
+        const std::u16string p = W(path);
+        switch (op) {
+            case Op::Attributes:
+                return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+            case Op::Create:
+                return WriteDeviceFile(path, "new");
+            case Op::Open: {
+                const DeviceHandle file =
+                    device_.CeCreateFile(p.c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0);
+                return file != INVALID_HANDLE_VALUE && device_.CeCloseHandle(file);
+            }
+            case Op::Delete:
+                return device_.CeDeleteFile(p.c_str());
+            case Op::Mkdir:
+                return device_.CeCreateDirectory(p.c_str());
+            case Op::MoveFrom:
+                return device_.CeMoveFile(p.c_str(), W(other).c_str());
+            case Op::MoveTo:
+                return device_.CeMoveFile(W(other).c_str(), p.c_str());
+            case Op::Shortcut:
+                return device_.CeSHCreateShortcut(p.c_str(), u"\"\\x\"") != 0;
+            case Op::List: {
+                bool listed = false;
+                List(path + "\\*.*", FAF_NAME, &listed);
+                return listed;
+            }
+        }
+        return false;
+    }
+
     // Runs an operation that must fail and returns the device's error for it.
     template <typename Operation>
     std::uint32_t ErrorOf(Operation operation, std::string_view what = "") {
         EXPECT_FALSE(operation()) << "should have failed: " << what;
         return device_.CeGetLastError();
     }
-    std::uint32_t AttributesError(std::string_view path) {
-        return ErrorOf([&] { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }, path);
-    }
-    std::uint32_t CreateError(std::string_view path) {
-        return ErrorOf([&] { return WriteDeviceFile(path, "x"); }, path);
-    }
-    std::uint32_t ListError(std::string_view pattern) {
-        bool ok = true;
-        EXPECT_TRUE(List(pattern, FAF_NAME, &ok).empty()) << pattern;
-        return ErrorOf([&] { return ok; }, pattern);
+    std::uint32_t ErrorOf(Op op, const std::string& path, const std::string& other = "\\other") {
+        return ErrorOf([&] { return Run(op, path, other); }, path);
     }
 
     struct Found {

@@ -34,26 +34,5 @@ TEST(MemoryFileTest, GivesBackWhatWasWrittenAfterSeekToBeginAndOverwritesInPlace
     EXPECT_EQ(ReadAll(file, 3), "<>nternetShortcut]\r\nURL=file://\\x.htm\r\n");
 }
 
-TEST(MemoryFileTest, GrowsInWholeStepsOf1024) {
-    MemoryFile file;
-    EXPECT_EQ(file.Capacity(), 0u);
-    file.Write("x", 1);
-    EXPECT_EQ(file.Capacity(), 1024u);
-    const std::string block(1024, 'y');
-    file.Write(block.data(), block.size());
-    EXPECT_EQ(file.Capacity(), 2048u);
-    std::string expected = "x" + block;
-    for (int i = 0; i < 3000; ++i) {
-        const std::string piece = std::to_string(i) + ",";
-        file.Write(piece.data(), piece.size());
-        expected += piece;
-        ASSERT_EQ(file.Capacity() % 1024, 0u);
-        ASSERT_GE(file.Capacity(), file.Length());
-    }
-    EXPECT_EQ(file.Length(), expected.size());
-    file.SeekToBegin();
-    EXPECT_EQ(ReadAll(file, 1000), expected);
-}
-
 }  // namespace
 }  // namespace zephyrate
