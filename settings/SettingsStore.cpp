@@ -10,31 +10,22 @@ namespace zephyrate {
 
 namespace {
 
-// Each value's stored name, exactly as stored files spell it.
-constexpr std::string_view kPrePath = "PrePath";
-constexpr std::string_view kDontask = "Dontask";
-constexpr std::string_view kAutoClose = "AutoClose";
-constexpr std::string_view kMinimize = "Minimize";
-constexpr std::string_view kUseProxy = "UseProxy";
-constexpr std::string_view kProxyServer = "ProxyServer";
-constexpr std::string_view kProxyPort = "ProxyPort";
-constexpr std::string_view kProxyAuth = "ProxyAuth";
-constexpr std::string_view kProxyUsername = "ProxyUsername";
-constexpr std::string_view kProxyPassword = "ProxyPassword";
-constexpr std::string_view kUserUsername = "UserUsername";
-constexpr std::string_view kUserPassword = "UserPassword";
-constexpr std::string_view kDeviceFolder = "DeviceFolder";
-
 // Value names compare without regard to ASCII case, as in the file.
 auto Named(std::string_view name) {
     return [name](const auto& entry) { return EqualIgnoringAsciiCase(entry.name, name); };
+}
+
+// The bytes a value takes in the registry: a text with its terminating zero.
+std::size_t StoredSize(const RegistryValue& value) {
+    return value.type == REG_SZ ? value.text.size() + 1 : SettingsStore::kNumberSize;
 }
 
 }  // namespace
 
 SettingsStore::SettingsStore(std::string path) : file_(std::move(path)) {}
 
-std::optional<RegistryValue> SettingsStore::ReadValue(std::string_view name, std::uint32_t type) {
+std::optional<RegistryValue> SettingsStore::ReadValue(std::string_view name, std::uint32_t type,
+                                                      std::size_t length) {
     std::optional<RegistryValue> value;
     {
         std::lock_guard guard(mutex_);
@@ -43,10 +34,11 @@ std::optional<RegistryValue> SettingsStore::ReadValue(std::string_view name, std
             value = unsaved->value;
         }
     }
+    // The file is read outside the lock, so a slow disk never holds up another thread.
     if (!value) {
         value = file_.Read(kKey, name);
     }
-    if (!value || value->type != type) {
+    if (!value || value->type != type || StoredSize(*value) > length) {
         return std::nullopt;
     }
     return value;
@@ -80,22 +72,15 @@ std::vector<SettingsStore::NotKeptValue> SettingsStore::NotKept() const {
 }
 
 std::int32_t SettingsStore::ReadNumber(std::string_view name, std::int32_t defaultValue) {
-    const std::optional<RegistryValue> value = ReadValue(name, REG_DWORD);
-    return value ? static_cast<std::int32_t>(value->number) : defaultValue;
+    return Get(Number{}, name, defaultValue, kNumberSize);
 }
 
 bool SettingsStore::ReadFlag(std::string_view name, bool defaultValue) {
-    const std::optional<RegistryValue> value = ReadValue(name, REG_DWORD);
-    return value ? value->number != 0 : defaultValue;
+    return Get(Flag{}, name, defaultValue, kNumberSize);
 }
 
 std::string SettingsStore::ReadText(std::string_view name, std::string_view defaultValue) {
-    const std::optional<RegistryValue> value = ReadValue(name, REG_SZ);
-    // The text and its terminating zero must fit the buffer; a zero inside ends it.
-    if (!value || value->text.size() + 1 > kTextBufferSize) {
-        return std::string(defaultValue);
-    }
-    return value->text.substr(0, value->text.find('\0'));
+    return Get(Text{}, name, defaultValue, kTextBufferSize);
 }
 
 void SettingsStore::WriteNumber(std::string_view name, std::int32_t value) {
@@ -110,133 +95,54 @@ void SettingsStore::WriteText(std::string_view name, std::string_view value) {
     WriteValue(name, RegistryValue::Text(std::string(value)));
 }
 
-// The copies are assigned under the lock; the file is reached outside it, so a slow disk
-// never holds up another thread.
-template <typename T>
-T SettingsStore::Mirror(T& copy, T value) {
-    std::lock_guard guard(mutex_);
-    copy = value;
-    return value;
+std::int32_t SettingsStore::Get(Number, std::string_view name, std::int32_t defaultValue,
+                                std::size_t length) {
+    const std::optional<RegistryValue> value = ReadValue(name, REG_DWORD, length);
+    return value ? static_cast<std::int32_t>(value->number) : defaultValue;
 }
 
-bool SettingsStore::Dontask() {
-    return Mirror(dontask_, ReadFlag(kDontask, true));
-}
-void SettingsStore::SetDontask(bool value) {
-    Mirror(dontask_, value);
-    WriteFlag(kDontask, value);
+bool SettingsStore::Get(Flag, std::string_view name, bool defaultValue, std::size_t length) {
+    const std::optional<RegistryValue> value = ReadValue(name, REG_DWORD, length);
+    return value ? value->number != 0 : defaultValue;
 }
 
-bool SettingsStore::AutoClose() {
-    return Mirror(autoClose_, ReadFlag(kAutoClose, true));
-}
-void SettingsStore::SetAutoClose(bool value) {
-    Mirror(autoClose_, value);
-    WriteFlag(kAutoClose, value);
-}
-
-bool SettingsStore::Minimize() {
-    return Mirror(minimize_, ReadFlag(kMinimize, false));
-}
-void SettingsStore::SetMinimize(bool value) {
-    Mirror(minimize_, value);
-    WriteFlag(kMinimize, value);
+std::string SettingsStore::Get(Text, std::string_view name, std::string_view defaultValue,
+                               std::size_t length) {
+    const std::optional<RegistryValue> value = ReadValue(name, REG_SZ, length);
+    // A zero inside the text ends it, as in the buffer.
+    return value ? value->text.substr(0, value->text.find('\0')) : std::string(defaultValue);
 }
 
-bool SettingsStore::ProxyAuth() {
-    return Mirror(proxyAuth_, ReadFlag(kProxyAuth, false));
-}
-void SettingsStore::SetProxyAuth(bool value) {
-    Mirror(proxyAuth_, value);
-    WriteFlag(kProxyAuth, value);
-}
-
-std::string SettingsStore::ProxyServer() {
-    return Mirror(proxyServer_, ReadText(kProxyServer, ""));
-}
-void SettingsStore::SetProxyServer(std::string_view value) {
-    Mirror(proxyServer_, std::string(value));
-    WriteText(kProxyServer, value);
-}
-
-std::string SettingsStore::ProxyPort() {
-    return Mirror(proxyPort_, ReadText(kProxyPort, ""));
-}
-void SettingsStore::SetProxyPort(std::string_view value) {
-    Mirror(proxyPort_, std::string(value));
-    WriteText(kProxyPort, value);
-}
-
-std::string SettingsStore::ProxyUsername() {
-    return Mirror(proxyUsername_, ReadText(kProxyUsername, ""));
-}
-void SettingsStore::SetProxyUsername(std::string_view value) {
-    Mirror(proxyUsername_, std::string(value));
-    WriteText(kProxyUsername, value);
-}
-
-std::string SettingsStore::ProxyPassword() {
-    return Mirror(proxyPassword_, ReadText(kProxyPassword, ""));
-}
-void SettingsStore::SetProxyPassword(std::string_view value) {
-    Mirror(proxyPassword_, std::string(value));
-    WriteText(kProxyPassword, value);
-}
-
-std::string SettingsStore::UserUsername() {
-    return Mirror(userUsername_, ReadText(kUserUsername, ""));
-}
-void SettingsStore::SetUserUsername(std::string_view value) {
-    Mirror(userUsername_, std::string(value));
-    WriteText(kUserUsername, value);
-}
-
-std::string SettingsStore::UserPassword() {
-    return Mirror(userPassword_, ReadText(kUserPassword, ""));
-}
-void SettingsStore::SetUserPassword(std::string_view value) {
-    Mirror(userPassword_, std::string(value));
-    WriteText(kUserPassword, value);
-}
-
-std::string SettingsStore::DeviceFolder() {
-    return Mirror(deviceFolder_, ReadText(kDeviceFolder, ""));
-}
-void SettingsStore::SetDeviceFolder(std::string_view value) {
-    Mirror(deviceFolder_, std::string(value));
-    WriteText(kDeviceFolder, value);
-}
-
-std::string SettingsStore::PrePath() {
-    std::string value = ReadText(kPrePath, "");
+std::string SettingsStore::Get(Root, std::string_view name, std::string_view defaultValue,
+                               std::size_t length) {
+    std::string value = Get(Text{}, name, defaultValue, length);
     // Stored roots may lack their leading '\'; the device paths need it.
     if (!value.empty() && value.front() != '\\') {
         value.insert(value.begin(), '\\');
     }
-    return Mirror(prePath_, std::move(value));
+    return value;
 }
 
-void SettingsStore::SetPrePath(std::string_view value) {
-    Mirror(prePath_, std::string(value));
-    WriteText(kPrePath, value);
+void SettingsStore::Put(Flag, std::string_view name, bool value) {
+    WriteFlag(name, value);
 }
 
-std::int32_t SettingsStore::UseProxy() {
-    return Mirror(useProxy_, ReadNumber(kUseProxy, 0));
+void SettingsStore::Put(Number, std::string_view name, std::int32_t value) {
+    WriteNumber(name, value);
 }
-void SettingsStore::SetUseProxy(std::int32_t value) {
-    Mirror(useProxy_, value);
-    WriteNumber(kUseProxy, value);
+
+void SettingsStore::Put(Text, std::string_view name, std::string_view value) {
+    WriteText(name, value);
 }
 
 std::string SettingsStore::ProxyAddress() {
     std::string address = ProxyServer();
-    std::string port = ProxyPort();
+    const std::string port = ProxyPort();
     if (!port.empty()) {
         address += ':';
         address += port;
     }
-    return Mirror(proxyAddress_, std::move(address));
+    return address;
 }
 
 }  // namespace zephyrate
