@@ -21,7 +21,8 @@ inline std::string AsciiLowered(std::string_view text) {
 // Text without the given characters (blanks and tabs unless told) at its start and end.
 inline std::string_view TrimAscii(std::string_view text, std::string_view chars = " \t") {
     const std::size_t first = text.find_first_not_of(chars);
-    return first == text.npos ? std::string_view() : text.substr(first, text.find_last_not_of(chars) - first + 1);
+    return first == text.npos ? std::string_view()
+                              : text.substr(first, text.find_last_not_of(chars) - first + 1);
 }
 inline std::string_view TrimAsciiEnd(std::string_view text, std::string_view chars = " \t") {
     return text.substr(0, text.find_last_not_of(chars) + 1);  // npos + 1 is 0

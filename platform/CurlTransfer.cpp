@@ -26,7 +26,9 @@ constexpr long kReceiveBuffer = 512 * 1024;
 constexpr std::chrono::milliseconds kDrainPatience{1000};
 
 // A header line or value without blanks, tabs and its line end.
-std::string_view Trim(std::string_view text) { return TrimAscii(text, " \t\r\n"); }
+std::string_view Trim(std::string_view text) {
+    return TrimAscii(text, " \t\r\n");
+}
 
 // Headers that libcurl answers itself (a followed redirect, an authentication challenge
 // it can meet) are followed by another status line, and their body never reaches us.

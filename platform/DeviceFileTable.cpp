@@ -81,8 +81,7 @@ std::uint32_t DeviceFileTable::Write(DeviceHandle handle, const void* data, std:
         return ERROR_INVALID_PARAMETER;
     }
     std::size_t done = 0;
-    const int error =
-        WriteAll(file->fd.Get(), {static_cast<const char*>(data), count}, &done);
+    const int error = WriteAll(file->fd.Get(), {static_cast<const char*>(data), count}, &done);
     written = static_cast<std::uint32_t>(done);
     return error == 0 ? ERROR_SUCCESS : DeviceErrorFromErrno(error);
 }

@@ -104,8 +104,8 @@ bool ReplaceLocalFile(const std::string& path, std::string_view bytes, unsigned 
     if (!out.Valid()) {
         return Fail(error, "Cannot create a file beside", path);
     }
-    bool written =
-        ::fchmod(out.Get(), mode) == 0 && WriteAll(out.Get(), bytes) == 0 && ::fsync(out.Get()) == 0;
+    bool written = ::fchmod(out.Get(), mode) == 0 && WriteAll(out.Get(), bytes) == 0 &&
+                   ::fsync(out.Get()) == 0;
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         Fail(error, written ? "Cannot replace" : "Cannot write", path);
         const int reason = errno;  // for the caller, past the clean-up

@@ -20,8 +20,8 @@ static_assert(Cycles{1} == chrono::years{400});
 // (month 13 is January of the next year, day 0 the last of the month before).
 constexpr chrono::sys_days DayOf(std::int64_t year, std::int64_t month, std::int64_t day) {
     const Cycles cycles{year / 400};
-    const chrono::year_month first = chrono::year{static_cast<int>(year % 400)} / chrono::January +
-                                     chrono::months{month - 1};
+    const chrono::year_month first =
+        chrono::year{static_cast<int>(year % 400)} / chrono::January + chrono::months{month - 1};
     return chrono::sys_days{first / 1} + chrono::days{day - 1} + cycles;
 }
 

@@ -39,7 +39,8 @@ TEST_F(FolderDeviceFileTest, WritesReplacesAndStampsAFile) {
 
     // 2021-03-04 05:06:07.1234567 UTC as a FILETIME; creation time is ignored.
     const std::uint64_t ticks = 132593079671234567;
-    const FILETIME stamp{static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)};
+    const FILETIME stamp{static_cast<std::uint32_t>(ticks),
+                         static_cast<std::uint32_t>(ticks >> 32)};
     EXPECT_TRUE(device_.CeSetFileTime(file, &stamp, &stamp, &stamp));
     FILETIME lastWrite;
     FILETIME lastAccess;

@@ -46,8 +46,7 @@ TEST_F(FolderDeviceNamesTest, NamesThatAreNotUtf8ArriveBackAtTheSameFile) {
     EXPECT_EQ(found[1].name, "dir\xC0\xAF");
     // Hand the UTF-16 names back exactly as the device gave them.
     const std::u16string file = std::u16string(u"\\") + found[0].record.cFileName;
-    const std::u16string moved =
-        u"\\" + std::u16string(found[1].record.cFileName) + file;
+    const std::u16string moved = u"\\" + std::u16string(found[1].record.cFileName) + file;
     EXPECT_TRUE(device_.CeMoveFile(file.c_str(), moved.c_str()));
     EXPECT_EQ(TempFolder::ReadFile(root_ / ("dir\xC0\xAF/" + latin1)), "bytes");
 }
@@ -110,15 +109,16 @@ constexpr std::uint32_t kBrowserFlags =
     FAF_ATTRIBUTES | FAF_NAME | FAF_FOLDERS_ONLY | FAF_NO_HIDDEN_SYS_ROMMODULES;
 
 TEST_F(FolderDeviceNamesTest, ListsSortedByBytesMatchingWildcardsIgnoringCase) {
-    for (const char* name : {"b.txt", "B.txt", "a", "\xC3\xA9.txt", ".hidden", "Zeta/inner/x",
-                             "SD Card/.storage-card", "Plain/inner/.storage-card",
-                             "Fake/.storage-card/x", "file.storage-card"}) {
+    for (const char* name :
+         {"b.txt", "B.txt", "a", "\xC3\xA9.txt", ".hidden", "Zeta/inner/x", "SD Card/.storage-card",
+          "Plain/inner/.storage-card", "Fake/.storage-card/x", "file.storage-card"}) {
         temp_.WriteFile(std::string("device/") + name, "");
     }
     fs::create_directory(root_ / ".trash");
-    const std::vector<std::string> all = {".hidden", ".trash", "B.txt", "Fake", "Plain",
-                                          "SD Card", "Zeta", "a", "b.txt", "file.storage-card",
-                                          "\xC3\xA9.txt"};
+    const std::vector<std::string> all = {
+        ".hidden",     ".trash", "B.txt", "Fake",  "Plain",
+        "SD Card",     "Zeta",   "a",     "b.txt", "file.storage-card",
+        "\xC3\xA9.txt"};
     const std::pair<const char*, std::vector<std::string>> cases[] = {
         {"\\*.*", all},
         {"*", all},

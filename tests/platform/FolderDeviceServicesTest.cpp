@@ -117,8 +117,7 @@ TEST_F(FolderDeviceServicesTest, ReadsTheDataPathFromTheDeviceRegistry) {
     ASSERT_EQ(query(u"DataPath", sizeof data), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
     EXPECT_EQ(size, needed);
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(data), size / 2),
-              expected + u'\0');
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(data), size / 2), expected + u'\0');
     EXPECT_EQ(data[size], 0xEE);  // nothing written past the value
     EXPECT_EQ(query(u"datapath", needed - 1), code(ERROR_MORE_DATA));
     EXPECT_EQ(size, needed);

@@ -40,7 +40,8 @@ TEST(InternetSessionFailureTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
             const auto asked = [&](const char* path) { return request.find(path) != request.npos; };
             const std::string evil = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nEVIL";
             if (asked("/short") || asked("/reset")) {
-                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(60000, 'x'));
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" +
+                       std::string(60000, 'x'));
                 if (asked("/reset")) {
                     c.WaitForClientClose(100ms);
                     c.Reset();
@@ -49,7 +50,8 @@ TEST(InternetSessionFailureTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
             } else if (asked("/chunks-cut")) {
                 return c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n");
             } else if (asked("/close")) {
-                return c.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(7000, 'z'));
+                return c.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" +
+                              std::string(7000, 'z'));
             } else if (asked("/stall-")) {
                 c.Send(asked("/stall-body") ? "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"
                                             : "HTTP/1.1 200 OK\r\nContent-");
@@ -94,7 +96,8 @@ TEST(InternetSessionFailureTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
         {"ftp://127.0.0.1:" + closedPort + "/x", "Protocol \"ftp\""},
         {redirect.Url("/to-file"), "Protocol \"file\""},
         {"not an address", "URL using bad"},
-        {"http://127.0.0.1:" + closedPort + "/x", "Failed to connect to 127.0.0.1 port " + closedPort},
+        {"http://127.0.0.1:" + closedPort + "/x",
+         "Failed to connect to 127.0.0.1 port " + closedPort},
     };
     InternetSession session;
     session.SetTimeouts(5s, 1s);
@@ -126,9 +129,10 @@ TEST(InternetSessionFailureTest, AnUntrustedTlsPeerIsRefused) {
     test::TempFolder folder;
     const std::string key = (folder / "key.pem").string();
     const std::string certificate = (folder / "cert.pem").string();
-    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 "
-                                "-subj /CN=127.0.0.1 -keyout " + key + " -out " + certificate +
-                                " > /dev/null 2>&1";
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 "
+        "-subj /CN=127.0.0.1 -keyout " +
+        key + " -out " + certificate + " > /dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << "openssl could not make a certificate";
     httplib::SSLServer server(certificate.c_str(), key.c_str());
     server.Get("/", [](const auto&, auto& res) { res.set_content("private", "text/plain"); });

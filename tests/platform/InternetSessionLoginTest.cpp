@@ -65,7 +65,8 @@ TEST(InternetSessionLoginTest, RequestLoginBeatsRememberedLoginBeatsSessionLogin
 // settings/ tests the manual proxy, direct connections and the proxy login.
 TEST(InternetSessionProxyTest, TheSystemSettingIsTheEnvironmentAndOptionsMayChangeMeanwhile) {
     test::TestHttpServer server;
-    server.Server().Get("/hello", [](const auto&, auto& res) { res.set_content("hello", "text/plain"); });
+    server.Server().Get("/hello",
+                        [](const auto&, auto& res) { res.set_content("hello", "text/plain"); });
     server.Start();
     test::TinyProxy proxy;
     const char* saved = std::getenv("http_proxy");

@@ -25,7 +25,9 @@ std::string ReadAll(HttpFile& file, std::size_t step = 4096) {
 }
 
 // Body of /body/N: 150,000 bytes of one letter, so that a mix-up shows.
-std::string BodyOf(int n) { return std::string(150000, static_cast<char>('a' + n % 26)); }
+std::string BodyOf(int n) {
+    return std::string(150000, static_cast<char>('a' + n % 26));
+}
 
 class InternetSessionResponseTest : public ::testing::Test {
   protected:
@@ -44,7 +46,8 @@ class InternetSessionResponseTest : public ::testing::Test {
         s.Get("/chunked", [](const httplib::Request&, httplib::Response& res) {
             res.set_chunked_content_provider("text/plain", [](std::size_t offset, auto& sink) {
                 const std::string piece(10000, static_cast<char>('a' + offset / 10000));
-                return offset < 30000 ? sink.write(piece.data(), piece.size()) : (sink.done(), true);
+                return offset < 30000 ? sink.write(piece.data(), piece.size())
+                                      : (sink.done(), true);
             });
         });
         s.Get(R"(/body/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
@@ -76,8 +79,8 @@ TEST_F(InternetSessionResponseTest, ReportsStatusLengthStampAndBody) {
         {"/301", 200, 10, "status 200"},
         {"/401", 401, 10, "status 401"},
         {"/500", 500, 10, "status 500"},
-        {"/chunked", 200, -1, std::string(10000, 'a') + std::string(10000, 'b') +
-                                  std::string(10000, 'c')},
+        {"/chunked", 200, -1,
+         std::string(10000, 'a') + std::string(10000, 'b') + std::string(10000, 'c')},
         {"/200?date=Sun,%2006%20Nov%201994%2010:49:37%20%2B0200", 200, 10, "status 200", true},
         {"/200?date=soon", 200, 10, "status 200"},
     };
@@ -91,7 +94,8 @@ TEST_F(InternetSessionResponseTest, ReportsStatusLengthStampAndBody) {
         EXPECT_EQ(length, c.length >= 0 ? c.length : 77) << c.path;
         SYSTEMTIME time{1234};
         EXPECT_EQ(file->QueryInfoLastModified(time), c.dated) << c.path;
-        const SYSTEMTIME expected = c.dated ? SYSTEMTIME{1994, 11, 0, 6, 8, 49, 37} : SYSTEMTIME{1234};
+        const SYSTEMTIME expected =
+            c.dated ? SYSTEMTIME{1994, 11, 0, 6, 8, 49, 37} : SYSTEMTIME{1234};
         EXPECT_EQ(time, expected) << c.path;
         EXPECT_EQ(ReadAll(*file, 3000), c.body) << c.path;
     }
