@@ -2,7 +2,6 @@
 // the same engine as the window. See SyncOptions.cpp for the command line and the exit
 // codes.
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +22,7 @@
 #include "platform/DeviceFolderLocation.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
+#include "platform/LocalFiles.h"
 #include "platform/RegistryFile.h"
 #include "run/Console.h"
 #include "run/RunResult.h"
@@ -101,18 +101,8 @@ std::optional<std::string> DefaultLogFolder() {
 // Makes the folder and its missing parents (mode 0700: the logs list what is on the
 // device) and moves into it, so that the update logs land there. An error text, or empty.
 std::string EnterLogFolder(const std::string& folder) {
-    std::string path;
-    std::size_t start = 0;
-    while (start <= folder.size()) {
-        std::size_t slash = folder.find('/', start);
-        if (slash == std::string::npos) {
-            slash = folder.size();
-        }
-        path = folder.substr(0, slash);
-        if (!path.empty() && mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-            return "cannot create the log folder " + path + ": " + Reason(errno);
-        }
-        start = slash + 1;
+    if (!MakeLocalFolders(folder)) {
+        return "cannot create the log folder " + folder + ": " + Reason(errno);
     }
     if (chdir(folder.c_str()) != 0) {
         return "cannot use the log folder " + folder + ": " + Reason(errno);

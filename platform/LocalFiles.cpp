@@ -45,7 +45,11 @@ std::string LocalParentFolder(const std::string& path) {
 bool MakeLocalFolders(const std::string& folder) {
     struct stat info {};
     if (::stat(folder.c_str(), &info) == 0) {
-        return S_ISDIR(info.st_mode);
+        if (S_ISDIR(info.st_mode)) {
+            return true;
+        }
+        errno = ENOTDIR;  // a file in the way: the caller reports why
+        return false;
     }
     std::string parent = LocalParentFolder(folder);
     if (parent != folder && !MakeLocalFolders(parent)) {

@@ -34,7 +34,8 @@ void RemoveStaleReplacements(const std::string& path);
 // with errno set, when a link cannot be read or there are too many (ELOOP).
 std::optional<std::string> ResolveLocalLinks(std::string path);
 
-// Creates folder and its missing parents with mode 0700; true when it is a folder after.
+// Creates folder and its missing parents with mode 0700; true when it is a folder after,
+// else false with errno set.
 bool MakeLocalFolders(const std::string& folder);
 
 // The folder part of a path ("." when it has none).

@@ -339,6 +339,14 @@ TEST_F(ZephyrateSyncTest, CommandLineMistakesAreUsageErrors) {
         EXPECT_TRUE(Has(result.err, c.err)) << result.err;
         EXPECT_EQ(Has(result.err, "Usage: zephyrate-sync"), c.code == 2) << result.err;
     }
+    // A log folder that cannot be made (a file stands in its path) is the user's mistake.
+    const ChildProcess::Result log = ChildProcess::Run(
+        {ZEPHYRATE_SYNC_PROGRAM, "--log-dir", std::string(ZEPHYRATE_SYNC_PROGRAM) + "/logs", "h/i"},
+        environment_);
+    EXPECT_EQ(log.code, 2);
+    EXPECT_TRUE(Has(log.err, "cannot create the log folder " + std::string(ZEPHYRATE_SYNC_PROGRAM) +
+                                 "/logs: Not a directory"))
+        << log.err;
     const std::string help =
         ChildProcess::Run({ZEPHYRATE_SYNC_PROGRAM, "--help"}, environment_).out;
     for (const char* option :
