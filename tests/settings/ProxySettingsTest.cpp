@@ -28,7 +28,7 @@ TEST(ProxyChoiceTest, MapsStoredValuesAndChoicesBothWays) {
 }
 
 // The proxy answers 407 without its login, so the status tells whether a request went
-// through it with the login. The route that UseProxy picks is ZephyrateSyncTest's.
+// through it, and with the login. The route seen from zephyrate-sync is ZephyrateSyncTest's.
 TEST(ApplyProxyTest, TheStoredProxyAndItsLoginReachTheSession) {
     TestHttpServer server;  // outlives the session's idle connections
     server.Server().Get("/", [](const auto&, auto& res) { res.set_content("hi", "text/plain"); });
@@ -36,18 +36,21 @@ TEST(ApplyProxyTest, TheStoredProxyAndItsLoginReachTheSession) {
     TinyProxy proxy("pxuser", "pxpass");
     TempFolder temp;
     SettingsStore settings((temp / "settings.reg").string());
-    settings.SetUseProxy(3);
     settings.SetProxyServer(proxy.Address());  // with its port, and ProxyPort empty
     InternetSession session;
-    // The login goes on whatever ProxyAuth says (off), and an emptied one goes off.
-    for (const auto& [user, password, status] :
-         {std::tuple{"", "", 407u}, {"pxuser", "pxpass", 200u}, {"", "", 407u}}) {
+    // The login goes on whatever ProxyAuth says (off), an emptied one goes off, and a
+    // direct connection (1) leaves the manual proxy (3) unused.
+    for (const auto& [useProxy, user, password, status] : {std::tuple{3, "", "", 407u},
+                                                           {3, "pxuser", "pxpass", 200u},
+                                                           {3, "", "", 407u},
+                                                           {1, "", "", 200u}}) {
+        settings.SetUseProxy(useProxy);
         settings.SetProxyUsername(user);
         settings.SetProxyPassword(password);
         ApplyProxy(settings, session);
         std::uint32_t answer = 0;
         session.OpenURL(server.Url("/"))->QueryInfoStatusCode(answer);
-        EXPECT_EQ(answer, status) << user;
+        EXPECT_EQ(answer, status) << useProxy << " " << user;
     }
 }
 
