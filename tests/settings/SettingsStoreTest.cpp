@@ -3,12 +3,14 @@
 #include "settings/SettingsStore.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/TempFolder.h"
@@ -149,6 +151,38 @@ TEST_F(SettingsStoreTest, ChangesTheFileRefusesHoldForTheRunAndAreListed) {
         store.SetPrePath("\\Kept");
         EXPECT_EQ(store.NotKept().size(), 1u);
     }
+}
+
+// Two processes with two threads each, every writer storing its own names: the file's lock
+// and the store's guard must lose none of them, and leave no temporary file behind.
+TEST_F(SettingsStoreTest, ProcessesAndThreadsWritingAtOnceLoseNothing) {
+    constexpr int kEach = 150;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    {
+        SettingsStore store(File().string());  // one per process, shared by its threads
+        const auto writeMany = [&store](int w) {
+            for (int n = w * kEach; n < (w + 1) * kEach; ++n) {
+                store.WriteNumber(std::to_string(n), n);
+            }
+        };
+        std::thread other(writeMany, child == 0 ? 0 : 2);
+        writeMany(child == 0 ? 1 : 3);
+        other.join();
+    }
+    if (child == 0) {
+        ::_exit(0);
+    }
+    int status = -1;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    SettingsStore store(File().string());
+    int found = 0;
+    for (int n = 0; n < 4 * kEach; ++n) {
+        found += store.ReadNumber(std::to_string(n), -1) == n;
+    }
+    EXPECT_EQ(found, 4 * kEach);
+    EXPECT_EQ(std::distance(fs::directory_iterator(File().parent_path()), {}), 1);
 }
 
 }  // namespace
