@@ -1,11 +1,12 @@
-// Shared set-up of the transfer tests: a temporary folder holding the device folder
-// "device", the served folder "www" and a folder "outside" that nothing may touch; a
-// connected FolderDevice, a direct internet session with short time-outs, a recording
-// surface and the console over them. Job values: root \Zephyrate, CE folder news.
-// Servers made with Keep outlive the session: a server that stops while the session still
-// holds an idle connection to it waits for that connection's keep-alive time.
+// Shared set-up of the transfer tests (and of tests/engine's SyncLogTest and
+// ServerAccessTest): a temporary folder holding the device folder "device", the served
+// folder "www" and a folder "outside" that nothing may touch; a connected FolderDevice, a
+// direct internet session with short time-outs, a recording surface and the console over
+// them. Job values: root \Zephyrate, CE folder news. Servers made with Keep outlive the session, so
+// that none waits for an idle connection's keep-alive time when it stops.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,17 +15,13 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
-#include "platform/WideText.h"
 #include "run/Console.h"
-#include "run/FileEntry.h"
 #include "settings/SettingsStore.h"
-#include "tests/support/FolderServer.h"
 #include "tests/support/RecordingSurface.h"
 #include "tests/support/TempFolder.h"
 #include "transfer/FileTransfer.h"
@@ -32,23 +29,20 @@
 
 namespace zephyrate::test {
 
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
 class TransferFixture : public ::testing::Test {
   protected:
-    TransferFixture()
-        : device_((temp_ / "device").string(), false),
-          settings_((temp_ / "settings.reg").string()),
-          console_(surface_, session_, device_, settings_),
-          root_(temp_ / "device"),
-          www_(temp_ / "www") {
-        std::filesystem::create_directories(root_);
-        std::filesystem::create_directories(www_);
+    TransferFixture() {
+        fs::create_directories(root_);
+        fs::create_directories(temp_ / "www");
         temp_.WriteFile("outside/secret.txt", "secret");
         session_.SetProxy(INTERNET_OPEN_TYPE_DIRECT, "");
         session_.SetTimeouts(std::chrono::seconds(2), std::chrono::seconds(3));
         Job().DeviceRoot = "\\Zephyrate";
         Job().CeFolder = "news";
     }
-
     void SetUp() override {
         RAPIINIT init;
         ASSERT_GE(device_.CeRapiInitEx(init), 0);
@@ -56,8 +50,6 @@ class TransferFixture : public ::testing::Test {
     }
 
     JobValues& Job() { return console_.Job(); }
-
-    // A fresh entry for a file of the index, as the driver builds one per run.
     static FileEntry Named(std::string_view name) {
         FileEntry entry;
         entry.SetFile(name);
@@ -66,46 +58,30 @@ class TransferFixture : public ::testing::Test {
     int Step(FileEntry& entry, bool force = false) {
         return FileTransferStep(context_, entry, session_, force);
     }
-
     template <typename Server, typename... Args>
     Server& Keep(Args&&... args) {
         auto server = std::make_shared<Server>(std::forward<Args>(args)...);
         servers_.push_back(server);
         return *server;
     }
+    void ServeFrom(int port) { Job().ServerFolderAddress = "127.0.0.1:" + std::to_string(port); }
 
-    // "127.0.0.1:port" + folder: what the driver keeps of a typed address.
-    static std::string FolderAddress(int port, std::string_view folder = "") {
-        return "127.0.0.1:" + std::to_string(port) + std::string(folder);
+    // A file of the device folder, named with '/' relative to it; written with a stamp.
+    fs::path OnDevice(std::string_view relative) const { return root_ / relative; }
+    fs::path Place(std::string_view relative, const std::string& text, std::time_t stamp) {
+        const fs::path file = temp_.WriteFile("device/" + std::string(relative), text);
+        SetModified(file, stamp);
+        return file;
     }
-
-    // A file of the device folder, named with '/' relative to it.
-    std::filesystem::path OnDevice(std::string_view relative) const { return root_ / relative; }
-
-    // True when no handle holds the device file: only then can it be opened exclusively.
-    bool DeviceFileIsFree(std::string_view path) {
-        const std::u16string wide = Utf8ToUtf16(path);
-        const DeviceHandle file =
-            device_.CeCreateFile(wide.c_str(), GENERIC_WRITE, 0, OPEN_EXISTING, 0);
-        return file != INVALID_HANDLE_VALUE && device_.CeCloseHandle(file);
-    }
-
-    static std::string Read(const std::filesystem::path& file) {
-        return TempFolder::ReadFile(file);
-    }
-
-    static std::time_t ModifiedAt(const std::filesystem::path& file) {
+    static std::string Read(const fs::path& file) { return TempFolder::ReadFile(file); }
+    static std::time_t ModifiedAt(const fs::path& file) {
         struct stat info {};
         return stat(file.c_str(), &info) == 0 ? info.st_mtime : -1;
     }
-
-    static void SetModified(const std::filesystem::path& file, std::time_t seconds) {
+    static void SetModified(const fs::path& file, std::time_t seconds) {
         const timespec times[2] = {{seconds, 0}, {seconds, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
     }
-
-    static void MakeReadOnly(const std::filesystem::path& file) { chmod(file.c_str(), 0444); }
-
     static std::string Bytes(std::size_t count, unsigned seed = 1) {
         std::string bytes(count, '\0');
         for (char& byte : bytes) {
@@ -116,18 +92,17 @@ class TransferFixture : public ::testing::Test {
     }
 
     // A fixed moment in the past, so that "now" never passes for the server's stamp.
-    static constexpr std::time_t kStamp = 1600000000;  // 2020-09-13 12:26:40 UTC
+    static constexpr std::time_t kStamp = 1600000000;
 
     TempFolder temp_;
     std::vector<std::shared_ptr<void>> servers_;
     RecordingSurface surface_;
     InternetSession session_;
-    FolderDevice device_;
-    SettingsStore settings_;
-    Console console_;
+    const fs::path root_ = temp_ / "device";
+    FolderDevice device_{root_.string(), false};
+    SettingsStore settings_{(temp_ / "settings.reg").string()};
+    Console console_{surface_, session_, device_, settings_};
     TransferContext context_{device_, console_.Job(), console_.Jobs(), console_};
-    const std::filesystem::path root_;
-    const std::filesystem::path www_;
 };
 
 }  // namespace zephyrate::test
