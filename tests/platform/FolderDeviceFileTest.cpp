@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/FolderDevice.h"
 #include "tests/platform/FolderDeviceFixture.h"
@@ -86,53 +87,47 @@ TEST_F(FolderDeviceFileTest, OperationsFailWithTheDevicesErrors) {
     while (deep.size() < 5000) {
         deep += "\\d";
     }
+    const std::string longName = "\\" + std::string(300, 'n');
+    const std::string huge = "\\" + std::string(40000, 'h');
+    // A move takes the path as its target and "\\dir\\file.txt" as its source.
     const struct {
         Op op;
-        std::string path;
         std::uint32_t error;
-        std::string other = "\\dir\\file.txt";
+        std::vector<std::string> paths;
     } cases[] = {
-        {Op::Attributes, "\\dir\\missing.txt", ERROR_FILE_NOT_FOUND},
-        {Op::Attributes, "\\dir\\missing\\c.txt", ERROR_PATH_NOT_FOUND},
-        {Op::Attributes, "\\dir\\file.txt\\d", ERROR_PATH_NOT_FOUND},  // a file as a folder
-        {Op::Attributes, "\\dir\\.\\file.txt", ERROR_INVALID_NAME},
-        {Op::Attributes, "\\pipe", ERROR_ACCESS_DENIED},
-        {Op::Attributes, "\\" + std::string(300, 'n'), ERROR_FILENAME_EXCED_RANGE},
-        {Op::Create, wide, ERROR_FILENAME_EXCED_RANGE},
-        {Op::Mkdir, "\\" + std::string(40000, 'h'), ERROR_FILENAME_EXCED_RANGE},
-        {Op::Shortcut, deep, ERROR_PATH_NOT_FOUND},
-        {Op::List, deep, ERROR_PATH_NOT_FOUND},
-        {Op::Create, "\\Dir", ERROR_ACCESS_DENIED},
-        {Op::Create, "\\", ERROR_ACCESS_DENIED},
-        {Op::Create, "\\no\\file.txt", ERROR_PATH_NOT_FOUND},
-        {Op::Create, "\\LOCKED.txt", ERROR_SHARING_VIOLATION},
-        {Op::Create, "\\dir\\ro.txt", ERROR_ACCESS_DENIED},
-        {Op::Create, "\\pipe", ERROR_ACCESS_DENIED},
-        {Op::Open, "\\missing.txt", ERROR_FILE_NOT_FOUND},
-        {Op::Open, "\\locked.txt", ERROR_SHARING_VIOLATION},
-        {Op::Open, "\\pipe", ERROR_ACCESS_DENIED},
-        {Op::Delete, "\\dir\\missing.txt", ERROR_FILE_NOT_FOUND},
-        {Op::Delete, "\\nodir\\file.txt", ERROR_PATH_NOT_FOUND},
-        {Op::Delete, "\\dir\\ro.txt", ERROR_ACCESS_DENIED},  // by the mode bits, also as root
-        {Op::Delete, "\\locked.txt", ERROR_SHARING_VIOLATION},
-        {Op::Delete, "\\dir", ERROR_ACCESS_DENIED},
-        {Op::Delete, "\\", ERROR_ACCESS_DENIED},
-        {Op::Mkdir, "\\DIR", ERROR_ALREADY_EXISTS},
-        {Op::Mkdir, "\\dir\\ro.txt", ERROR_ALREADY_EXISTS},
-        {Op::Mkdir, "\\", ERROR_ALREADY_EXISTS},
-        {Op::Mkdir, "\\a\\b", ERROR_PATH_NOT_FOUND},
-        {Op::MoveTo, "\\DIR\\RO.TXT", ERROR_ALREADY_EXISTS},  // a move never replaces
-        {Op::MoveTo, "\\", ERROR_ALREADY_EXISTS},
-        {Op::MoveTo, "\\notrash\\file.txt", ERROR_PATH_NOT_FOUND},
-        {Op::MoveFrom, "\\dir\\gone.txt", ERROR_FILE_NOT_FOUND},
-        {Op::Shortcut, "\\Windows\\A.LNK", ERROR_ALREADY_EXISTS},
-        {Op::Shortcut, "\\nowhere\\a.lnk", ERROR_PATH_NOT_FOUND},
-        {Op::List, "\\missing", ERROR_PATH_NOT_FOUND},
-        {Op::List, "\\dir\\file.txt", ERROR_PATH_NOT_FOUND},
+        {Op::Attributes, ERROR_FILE_NOT_FOUND, {"\\dir\\missing.txt"}},
+        // A file as a folder is a missing path.
+        {Op::Attributes, ERROR_PATH_NOT_FOUND, {"\\dir\\missing\\c.txt", "\\dir\\file.txt\\d"}},
+        {Op::Attributes, ERROR_INVALID_NAME, {"\\dir\\.\\file.txt"}},
+        {Op::Attributes, ERROR_FILENAME_EXCED_RANGE, {longName}},
+        {Op::Create, ERROR_FILENAME_EXCED_RANGE, {wide}},
+        {Op::Mkdir, ERROR_FILENAME_EXCED_RANGE, {huge}},
+        {Op::Shortcut, ERROR_PATH_NOT_FOUND, {deep, "\\nowhere\\a.lnk"}},
+        {Op::List, ERROR_PATH_NOT_FOUND, {deep, "\\missing", "\\dir\\file.txt"}},
+        {Op::Attributes, ERROR_ACCESS_DENIED, {"\\pipe"}},
+        {Op::Create, ERROR_ACCESS_DENIED, {"\\Dir", "\\", "\\dir\\ro.txt", "\\pipe"}},
+        {Op::Create, ERROR_PATH_NOT_FOUND, {"\\no\\file.txt"}},
+        {Op::Create, ERROR_SHARING_VIOLATION, {"\\LOCKED.txt"}},
+        {Op::Open, ERROR_FILE_NOT_FOUND, {"\\missing.txt"}},
+        {Op::Open, ERROR_SHARING_VIOLATION, {"\\locked.txt"}},
+        {Op::Open, ERROR_ACCESS_DENIED, {"\\pipe"}},
+        {Op::Delete, ERROR_FILE_NOT_FOUND, {"\\dir\\missing.txt"}},
+        {Op::Delete, ERROR_PATH_NOT_FOUND, {"\\nodir\\file.txt"}},
+        // A read-only file by its mode bits, also as root.
+        {Op::Delete, ERROR_ACCESS_DENIED, {"\\dir\\ro.txt", "\\dir", "\\"}},
+        {Op::Delete, ERROR_SHARING_VIOLATION, {"\\locked.txt"}},
+        {Op::Mkdir, ERROR_ALREADY_EXISTS, {"\\DIR", "\\dir\\ro.txt", "\\"}},
+        {Op::Mkdir, ERROR_PATH_NOT_FOUND, {"\\a\\b"}},
+        {Op::MoveTo, ERROR_ALREADY_EXISTS, {"\\DIR\\RO.TXT", "\\"}},  // a move never replaces
+        {Op::MoveTo, ERROR_PATH_NOT_FOUND, {"\\notrash\\file.txt"}},
+        {Op::MoveFrom, ERROR_FILE_NOT_FOUND, {"\\dir\\gone.txt"}},
+        {Op::Shortcut, ERROR_ALREADY_EXISTS, {"\\Windows\\A.LNK"}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ErrorOf(c.op, c.path, c.other), c.error)
-            << static_cast<int>(c.op) << " " << c.path.substr(0, 40);
+        for (const std::string& path : c.paths) {
+            EXPECT_EQ(ErrorOf(c.op, path, "\\dir\\file.txt"), c.error)
+                << static_cast<int>(c.op) << " " << path.substr(0, 40);
+        }
     }
     for (const char* name : {"dir/file.txt", "dir/ro.txt", "locked.txt", "windows/a.lnk"}) {
         EXPECT_EQ(TempFolder::ReadFile(root_ / name), "keep") << name;

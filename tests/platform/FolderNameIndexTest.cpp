@@ -5,16 +5,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/FolderNameIndex.h"
 #include "platform/ScopedFd.h"
-#include "tests/platform/FolderDeviceFixture.h"
+#include "tests/support/TempFolder.h"
 
 namespace zephyrate::test {
 namespace {
@@ -106,36 +104,6 @@ TEST_F(FolderNameIndexTest, TheLeastRecentlyUsedFolderMakesRoom) {
     EXPECT_EQ(index_.FolderCount(), FolderNameIndex::kMaxFolders);
     EXPECT_EQ(Lookup(folders.front(), "F1000"), "f1000");
     EXPECT_EQ(Lookup(folders[1], "F1000"), "(unknown)");
-}
-
-// Through the device: many new files in one folder, found again ignoring case by
-// several threads at once.
-class FolderDeviceLargeFolderTest : public FolderDeviceFixture {};
-
-TEST_F(FolderDeviceLargeFolderTest, NewAndChangedNamesAreFoundIgnoringCase) {
-    fs::create_directories(root_ / "big");
-    for (int i = 0; i < 200; ++i) {
-        ASSERT_TRUE(WriteDeviceFile("\\big\\File" + std::to_string(i) + ".txt", "x"));
-    }
-    ASSERT_TRUE(WriteDeviceFile("\\BIG\\FILE8.TXT", "replaced"));
-    EXPECT_EQ(TempFolder::ReadFile(root_ / "big/File8.txt"), "replaced");
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 100; ++i) {
-                const std::string name = std::to_string(t) + "-" + std::to_string(i);
-                wrong += !WriteDeviceFile("\\big\\T" + name, "t") ||
-                         Attributes("\\BIG\\t" + name) == INVALID_FILE_ATTRIBUTES ||
-                         Attributes("\\big\\file100.TXT") == INVALID_FILE_ATTRIBUTES;
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(wrong.load(), 0);
-    EXPECT_EQ(Names("\\big\\*.*").size(), 600u);
 }
 
 }  // namespace
