@@ -66,18 +66,19 @@ class FolderDeviceFixture : public ::testing::Test {
     }
 
     // Runs op on path (other: the second path of a move); true when the device did it.
-    bool Run(Op op, const std::string& path, const std::string& other = "\\other") {
+    bool Run(Op op, const std::string& path, const std::string& other) {
         const std::u16string p = W(path);
+        const auto opened = [&](DeviceHandle file) {
+            return file != INVALID_HANDLE_VALUE && device_.CeCloseHandle(file);
+        };
+        bool listed = false;
         switch (op) {
             case Op::Attributes:
                 return Attributes(path) != INVALID_FILE_ATTRIBUTES;
             case Op::Create:
-                return WriteDeviceFile(path, "new");
-            case Op::Open: {
-                const DeviceHandle file =
-                    device_.CeCreateFile(p.c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0);
-                return file != INVALID_HANDLE_VALUE && device_.CeCloseHandle(file);
-            }
+                return opened(device_.CeCreateFile(p.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, 0));
+            case Op::Open:
+                return opened(device_.CeCreateFile(p.c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0));
             case Op::Delete:
                 return device_.CeDeleteFile(p.c_str());
             case Op::Mkdir:
@@ -88,13 +89,10 @@ class FolderDeviceFixture : public ::testing::Test {
                 return device_.CeMoveFile(W(other).c_str(), p.c_str());
             case Op::Shortcut:
                 return device_.CeSHCreateShortcut(p.c_str(), u"\"\\x\"") != 0;
-            case Op::List: {
-                bool listed = false;
+            case Op::List:
                 List(path + "\\*.*", FAF_NAME, &listed);
-                return listed;
-            }
         }
-        return false;
+        return listed;
     }
 
     // Runs an operation that must fail and returns the device's error for it.
@@ -103,13 +101,12 @@ class FolderDeviceFixture : public ::testing::Test {
         EXPECT_FALSE(operation()) << "should have failed: " << what;
         return device_.CeGetLastError();
     }
-    std::uint32_t ErrorOf(Op op, const std::string& path, const std::string& other = "\\other") {
+    std::uint32_t ErrorOf(Op op, const std::string& path, const std::string& other) {
         return ErrorOf([&] { return Run(op, path, other); }, path);
     }
 
     struct Found {
         std::string name;  // UTF-8, escapes turned back into their bytes
-        std::uint32_t attributes = 0;
         CE_FIND_DATA record;
     };
 
@@ -123,8 +120,7 @@ class FolderDeviceFixture : public ::testing::Test {
         }
         std::vector<Found> result;
         for (std::uint32_t i = 0; listed && i < count; ++i) {
-            result.push_back(
-                {Utf16ToUtf8(found[i].cFileName), found[i].dwFileAttributes, found[i]});
+            result.push_back({Utf16ToUtf8(found[i].cFileName), found[i]});
         }
         if (listed) {
             EXPECT_EQ(device_.CeRapiFreeBuffer(found), S_OK);
@@ -152,8 +148,6 @@ class FolderDeviceFixture : public ::testing::Test {
         const bool ok = device_.CeWriteFile(file, contents.data(), size, &written);
         return device_.CeCloseHandle(file) && ok && written == size;
     }
-
-    static void MakeReadOnly(const std::filesystem::path& file) { chmod(file.c_str(), 0444); }
 
     TempFolder temp_;
     FolderDevice device_;

@@ -136,7 +136,7 @@ TEST_F(FolderDeviceNamesTest, ListsSortedByBytesMatchingWildcardsIgnoringCase) {
     // Folders only, with storage cards (a marker file at the top) told apart.
     std::vector<std::pair<std::string, std::uint32_t>> top;
     for (const Found& found : List("\\*.*", kBrowserFlags)) {
-        top.emplace_back(found.name, found.attributes);
+        top.emplace_back(found.name, found.record.dwFileAttributes);
     }
     const std::uint32_t folder = FILE_ATTRIBUTE_DIRECTORY;
     const std::uint32_t card = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
@@ -150,7 +150,7 @@ TEST_F(FolderDeviceNamesTest, ListsSortedByBytesMatchingWildcardsIgnoringCase) {
 
 TEST_F(FolderDeviceNamesTest, ListingsFillOnlyWhatTheFlagsAskFor) {
     temp_.WriteFile("device/file.bin", std::string(5000, 'f'));
-    MakeReadOnly(root_ / "file.bin");
+    chmod((root_ / "file.bin").c_str(), 0444);
     fs::create_directory(root_ / std::string(255, 'x'));  // the longest name fits whole
     const timespec times[2] = {{1000000000, 0}, {1600000000, 500}};
     ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "file.bin").c_str(), times, 0), 0);
@@ -165,7 +165,7 @@ TEST_F(FolderDeviceNamesTest, ListingsFillOnlyWhatTheFlagsAskFor) {
         const bool all = flags == allFlags;
         EXPECT_EQ(found[0].name, flags & FAF_NAME ? "file.bin" : "");
         EXPECT_EQ(found[1].name, flags & FAF_NAME ? std::string(255, 'x') : "");
-        EXPECT_EQ(found[0].attributes,
+        EXPECT_EQ(found[0].record.dwFileAttributes,
                   flags & FAF_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY : 0u);
         EXPECT_EQ(found[0].record.nFileSizeLow, all ? 5000u : 0u);
         EXPECT_EQ(ticks(found[0].record.ftLastWriteTime),
