@@ -18,7 +18,7 @@ using test::TempFolder;
 
 constexpr std::string_view kKey = "HKEY_CURRENT_USER\\Software\\Kestrelwynd\\Zephyrate";
 
-TEST(RegistryDocumentTest, ReadsExportsKeepsUnknownFormsAndSkipsDamage) {
+TEST(RegistryDocumentTest, ReadsExportsOfBothEncodingsKeepsUnknownFormsAndSkipsDamage) {
     RegistryDocument document = RegistryDocument::Parse(
         "Windows Registry Editor Version 5.00\r\n\r\n"
         "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
@@ -45,9 +45,8 @@ TEST(RegistryDocumentTest, ReadsExportsKeepsUnknownFormsAndSkipsDamage) {
               "[HKEY_CURRENT_USER\\Software\\Kestrelwynd\\Zephyrate]\n"
               "\"Expand\"=hex(2):41,00,00,00\n\"AutoClose\"=dword:0000000a\n\"Name\"=\"new\"\n"
               "\"Big\"=dword:fffffffa\n");
-}
 
-TEST(RegistryDocumentTest, ReadsUtf16LittleEndianExports) {
+    // Exports made by the device are UTF-16 with a byte order mark.
     const std::u16string text =
         u"Windows Registry Editor Version 5.00\r\n\r\n"
         u"[HKEY_LOCAL_MACHINE\\SYSTEM\\Platform]\r\n"
