@@ -12,7 +12,7 @@
 
 #include "platform/FolderNameIndex.h"
 #include "platform/ScopedFd.h"
-#include "tests/support/TempFolder.h"
+#include "tests/platform/FolderDeviceFixture.h"
 
 namespace zephyrate::test {
 namespace {
@@ -104,6 +104,21 @@ TEST_F(FolderNameIndexTest, TheLeastRecentlyUsedFolderMakesRoom) {
     EXPECT_EQ(index_.FolderCount(), FolderNameIndex::kMaxFolders);
     EXPECT_EQ(Lookup(folders.front(), "F1000"), "f1000");
     EXPECT_EQ(Lookup(folders[1], "F1000"), "(unknown)");
+}
+
+// Through the device: once a large folder was scanned, names are found by the index,
+// ignoring case, and names the device adds are found at once.
+class FolderDeviceLargeFolderTest : public FolderDeviceFixture {};
+
+TEST_F(FolderDeviceLargeFolderTest, NamesAreFoundThroughTheIndexIgnoringCase) {
+    for (std::size_t i = 0; i < FolderNameIndex::kMinEntries; ++i) {
+        temp_.WriteFile("device/big/File" + std::to_string(i) + ".txt", "x");
+    }
+    ASSERT_EQ(Attributes("\\big\\none"), INVALID_FILE_ATTRIBUTES);  // a scan offers the folder
+    ASSERT_TRUE(WriteDeviceFile("\\BIG\\FILE8.TXT", "replaced"));
+    EXPECT_EQ(TempFolder::ReadFile(root_ / "big/File8.txt"), "replaced");
+    ASSERT_TRUE(WriteDeviceFile("\\big\\New", "n"));
+    EXPECT_EQ(Attributes("\\BIG\\NEW"), FILE_ATTRIBUTE_ARCHIVE);
 }
 
 }  // namespace
