@@ -131,23 +131,6 @@ TEST_F(SyncRunTest, ARootQuestionCancelledEndsTheRunWithoutAJob) {
     EXPECT_FALSE(console_.Control().Running());
 }
 
-TEST_F(SyncRunTest, ARootGivenInAdvanceIsStoredAndTestedWithoutTheAutomaticChoice) {
-    fs::create_directories(temp_ / "device/Data");
-    RunOptions options;
-    options.root = "\\Data";
-    surface_.QueueUrl(Address());
-    EXPECT_EQ(SyncRun(console_, options).outcome, RunOutcome::Finished);
-    EXPECT_EQ(TempFolder::ReadFile(temp_ / "device/Data/news/a.txt"), "alpha");
-
-    surface_.Clear();
-    options.root = "\\Missing";
-    EXPECT_EQ(SyncRun(console_, options).outcome, RunOutcome::NoRoot);
-    EXPECT_EQ(surface_.EventsOf("destination"),
-              Texts{"The specified path is invalid please select another path|\\Missing|1"});
-    EXPECT_EQ(settings_.PrePath(), "\\Missing");
-    EXPECT_TRUE(settings_.Dontask());  // the stored choice is left alone
-}
-
 TEST_F(SyncRunTest, AStopRequestLeftFromBeforeStopsTheNextRunsJob) {
     // A skip ends the job with errors; a cancel of all interrupts the run.
     for (const bool all : {false, true}) {
