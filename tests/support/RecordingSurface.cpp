@@ -41,11 +41,6 @@ std::vector<std::uint32_t> RecordingSurface::Positions() const {
     return positions;
 }
 
-std::uint32_t RecordingSurface::ProgressPosition() const {
-    const std::vector<std::uint32_t> positions = Positions();
-    return positions.empty() ? 0 : positions.back();
-}
-
 void RecordingSurface::Clear() {
     std::lock_guard guard(mutex_);
     events_.clear();
@@ -82,13 +77,7 @@ namespace zephyrate::test {
 
 bool RecordingSurface::IsForceChecked() {
     Record("force", "");
-    std::lock_guard guard(mutex_);
-    return force_;
-}
-
-void RecordingSurface::SetForce(bool checked) {
-    std::lock_guard guard(mutex_);
-    force_ = checked;
+    return false;  // the tests pass force to the step itself
 }
 
 void RecordingSurface::QueueLogin(std::string userName, std::string password) {

@@ -4,7 +4,7 @@
 //   "message:CAPTION|TEXT|ok" or "...|retry-cancel"
 //   "row-added:ROW|OBJECT|STATUS|IMAGE"  "row-changed:ROW|STATUS|IMAGE"  "rows-cleared"
 //   "login:REASON|USER|PASSWORD" "url" "destination:MESSAGE|PATH|0 or 1" (pre-filled values)
-// The force box reads as SetForce left it (unchecked); a message box is answered Ok, or,
+// The force box reads unchecked; a message box is answered Ok, or,
 // when it offers retry, Retry as often as queued and then Cancel, so that no retry loop
 // hangs; each question takes its next queued answer, or Cancel when none is left.
 // Threads: every member may be called from any thread; one mutex guards the record. The
@@ -36,7 +36,6 @@ class RecordingSurface : public ConsoleSurface {
     std::vector<std::string> StatusTexts() const { return EventsOf("status"); }
     std::string LastStatus() const;  // empty when none was set
     std::vector<std::uint32_t> Positions() const;
-    std::uint32_t ProgressPosition() const;  // the last one set; 0 before any
     // Forgets the events; keeps the callback.
     void Clear();
 
@@ -47,7 +46,6 @@ class RecordingSurface : public ConsoleSurface {
     void SetLogo(std::int64_t bitmap) override { Record("logo:", std::to_string(bitmap)); }
     void SetProviderLink(std::string_view address) override { Record("link:", address); }
     bool IsForceChecked() override;
-    void SetForce(bool checked);
     void SetProgressRange(std::uint32_t upper) override { Record("range:", std::to_string(upper)); }
     void SetProgressPosition(std::uint32_t position) override {
         Record("position:", std::to_string(position));
@@ -77,7 +75,6 @@ class RecordingSurface : public ConsoleSurface {
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
     std::function<void(const std::string&)> callback_;
-    bool force_ = false;
     std::deque<std::pair<std::string, std::string>> logins_;
     std::deque<std::string> urls_;
     std::deque<std::pair<std::string, bool>> destinations_;
