@@ -61,13 +61,13 @@ int EndedByError(Console& console, int row, const std::exception& error) {
 int RunEntries(Console& console, SyncJob& job, std::vector<FileEntry>& entries, int jobRow) {
     ConsoleSurface& surface = console.Surface();
     JobList& rows = console.Jobs();
+    TransferContext context{console.Device(), console.Job(), rows, console};
     for (std::size_t i = 0; i < entries.size(); ++i) {
         FileEntry& entry = entries[i];
         surface.SetStatusText("Checking file " + entry.Name);
         const bool force = surface.IsForceChecked();
         int outcome = kTransferFailed;
         try {
-            TransferContext context{console.Device(), console.Job(), rows, console};
             outcome = FileTransferStep(context, entry, console.Session(), force);
         } catch (const std::exception& error) {
             entry.Result = kTransferFailed;
@@ -117,7 +117,6 @@ int RunJob(Console& console, SyncJob& job) {
     ConsoleSurface& surface = console.Surface();
     JobList& rows = console.Jobs();
     JobValues& values = console.Job();
-    values.DeviceWriteError = ERROR_SUCCESS;
 
     surface.SetProviderLink(job.ProviderWebSite);
     values.ServerFolderAddress = ParentPath(job.Url);
