@@ -7,20 +7,14 @@
 
 #include <chrono>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/SyncJob.h"
-#include "platform/FolderDevice.h"
-#include "platform/InternetSession.h"
-#include "run/Console.h"
-#include "settings/SettingsStore.h"
+#include "tests/support/ConsoleFixture.h"
 #include "tests/support/FolderServer.h"
 #include "tests/support/RawHttpServer.h"
-#include "tests/support/RecordingSurface.h"
-#include "tests/support/TempFolder.h"
 #include "tests/support/TestHttpServer.h"
 
 namespace zephyrate::test {
@@ -32,26 +26,11 @@ using Rows = std::vector<std::string>;
 constexpr const char* kParsed = "Succesfully parsed server configuration file|0";
 constexpr const char* kHeader = "Header:zephyrate v1.0\nCEFolder: \\news\\\n";
 
-class JobDriverTest : public ::testing::Test {
+class JobDriverTest : public ConsoleFixture {
   protected:
-    JobDriverTest()
-        : www_(temp_ / "www"),
-          device_((temp_ / "device").string(), false),
-          settings_((temp_ / "settings.reg").string()),
-          console_(surface_, session_, device_, settings_) {
-        fs::create_directories(temp_ / "device");
-        fs::create_directories(www_);
+    JobDriverTest() {
         fs::create_directories(temp_ / "logs");
-        temp_.WriteFile("outside/secret.txt", "secret");
-        session_.SetProxy(INTERNET_OPEN_TYPE_DIRECT, "");
-        session_.SetTimeouts(std::chrono::seconds(2), std::chrono::seconds(3));
         settings_.SetPrePath("\\Zephyrate");
-    }
-
-    void SetUp() override {
-        RAPIINIT init;
-        ASSERT_GE(device_.CeRapiInitEx(init), 0);
-        ASSERT_EQ(device_.WaitForRapiInit(init, 2000), WAIT_OBJECT_0);
     }
 
     // Serves index (at /sub/index.txt) and the files next to it.
@@ -81,13 +60,6 @@ class JobDriverTest : public ::testing::Test {
         surface_.Clear();
     }
 
-    template <typename Server, typename... Args>
-    Server& Keep(Args&&... args) {
-        auto server = std::make_shared<Server>(std::forward<Args>(args)...);
-        servers_.push_back(server);
-        return *server;
-    }
-
     fs::path LogPath() const { return temp_ / "logs" / "127.0.0.1.log"; }
     std::string Log() const { return TempFolder::ReadFile(LogPath()); }
     // The log without its time line.
@@ -110,15 +82,8 @@ class JobDriverTest : public ::testing::Test {
         return fs::exists(temp_ / "device" / relative);
     }
 
-    TempFolder temp_;
-    const fs::path www_;
-    std::vector<std::shared_ptr<void>> servers_;  // outlive the session's idle connections
+    const fs::path www_ = temp_ / "www";
     FolderServer& server_ = Keep<FolderServer>(www_);
-    RecordingSurface surface_;
-    InternetSession session_;
-    FolderDevice device_;
-    SettingsStore settings_;
-    Console console_;
 };
 
 TEST_F(JobDriverTest, ACompleteJobPlacesFilesAndALaterJobRemovesWhatWasWithdrawn) {

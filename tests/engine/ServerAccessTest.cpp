@@ -11,7 +11,7 @@
 #include "engine/SyncJob.h"
 #include "tests/support/LoginServer.h"
 #include "tests/support/RawHttpServer.h"
-#include "tests/transfer/TransferFixture.h"
+#include "tests/support/ConsoleFixture.h"
 
 namespace zephyrate::test {
 namespace {
@@ -19,7 +19,7 @@ namespace {
 using Strings = std::vector<std::string>;
 constexpr const char* kConnecting = "Connecting with server...";
 
-class ServerAccessTest : public TransferFixture {
+class ServerAccessTest : public ConsoleFixture {
   protected:
     // What the job driver does: the status line first, then the fetch. Gives the reply.
     std::string Fetch(const std::string& address) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/SyncJob.h"
-#include "tests/transfer/TransferFixture.h"
+#include "tests/support/ConsoleFixture.h"
 
 namespace zephyrate::test {
 namespace {
@@ -39,7 +39,7 @@ TEST(SyncLogLine, EnglishNamesAndTwoDigitFieldsWhateverTheLocale) {
     std::setlocale(LC_ALL, previous.c_str());
 }
 
-class SyncLogTest : public TransferFixture {
+class SyncLogTest : public ConsoleFixture {
   protected:
     static constexpr std::int64_t kNow = 1073286189;
 

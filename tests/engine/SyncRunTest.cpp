@@ -7,17 +7,11 @@
 
 #include <chrono>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/FolderDevice.h"
-#include "platform/InternetSession.h"
-#include "run/Console.h"
-#include "settings/SettingsStore.h"
+#include "tests/support/ConsoleFixture.h"
 #include "tests/support/FolderServer.h"
-#include "tests/support/RecordingSurface.h"
-#include "tests/support/TempFolder.h"
 
 namespace zephyrate::test {
 namespace {
@@ -40,16 +34,11 @@ TEST(LogFileNameTest, TakesTheTextBeforeTheFirstSlashOrAllButTheLastCharacter) {
     }
 }
 
-class SyncRunTest : public ::testing::Test {
+class SyncRunTest : public ConsoleFixture {
   protected:
-    SyncRunTest()
-        : device_((temp_ / "device").string(), false),
-          settings_((temp_ / "settings.reg").string()),
-          console_(surface_, session_, device_, settings_) {
-        fs::create_directories(temp_ / "device");
+    SyncRunTest() {
         temp_.WriteFile("www/sub/index.txt", "Header:zephyrate v1.0\nCEFolder:news\nFile: a.txt\n");
         temp_.WriteFile("www/sub/a.txt", "alpha");
-        session_.SetProxy(INTERNET_OPEN_TYPE_DIRECT, "");
         settings_.SetUseProxy(1);  // the run applies the stored proxy choice
         // The update log is named relative to the current folder.
         EXPECT_EQ(::chdir(temp_.Path().c_str()), 0);
@@ -61,13 +50,7 @@ class SyncRunTest : public ::testing::Test {
     }
 
     const fs::path home_ = fs::current_path();
-    TempFolder temp_;
-    FolderServer server_{temp_ / "www"};  // outlives the session
-    RecordingSurface surface_;
-    InternetSession session_;
-    FolderDevice device_;
-    SettingsStore settings_;
-    Console console_;
+    FolderServer& server_ = Keep<FolderServer>(temp_ / "www");
 };
 
 TEST_F(SyncRunTest, ARunSettlesTheRootAsksForTheAddressAndRunsItsJob) {

@@ -17,13 +17,13 @@
 
 #include "platform/MemoryFile.h"
 #include "tests/platform/FolderDeviceFixture.h"
-#include "tests/transfer/TransferFixture.h"
+#include "tests/support/ConsoleFixture.h"
 #include "transfer/DeviceFolders.h"
 
 namespace zephyrate::test {
 namespace {
 
-class DeviceWriterTest : public TransferFixture {
+class DeviceWriterTest : public ConsoleFixture {
   protected:
     DeviceWriterTest() {
         entry_.SetFile("docs/a.bin");
@@ -132,7 +132,7 @@ TEST_F(DeviceWriterTest, WithoutRoomForTwoCopiesTheFileIsWrittenInPlace) {
     EXPECT_EXIT(writeOnASmallDevice(), ::testing::ExitedWithCode(0), "outcome 1 1");
 }
 
-using DeviceFoldersTest = TransferFixture;
+using DeviceFoldersTest = ConsoleFixture;
 
 TEST_F(DeviceFoldersTest, EnsureFolderMakesWhatIsMissingAndFailsWhereAFileStands) {
     temp_.WriteFile("device/a/file.txt", "f");

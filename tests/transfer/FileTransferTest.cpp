@@ -13,7 +13,7 @@
 #include "tests/support/FolderServer.h"
 #include "tests/support/RawHttpServer.h"
 #include "tests/support/TestHttpServer.h"
-#include "tests/transfer/TransferFixture.h"
+#include "tests/support/ConsoleFixture.h"
 
 namespace zephyrate::test {
 namespace {
@@ -26,7 +26,7 @@ const std::string kWriteError = "Error: writing file data to device";
 
 // Serves kBody at every address, stamped kStamp and with its length, except that a name
 // holding "nostamp" or "nolength" leaves that header out; /status/N answers with status N.
-class FileTransferTest : public TransferFixture {
+class FileTransferTest : public ConsoleFixture {
   protected:
     FileTransferTest() {
         server_.Server().Get(R"(/.*)", [](const httplib::Request& req, httplib::Response& res) {

@@ -1,9 +1,9 @@
-// Shared set-up of the transfer tests (and of tests/engine's SyncLogTest and
-// ServerAccessTest): a temporary folder holding the device folder "device", the served
-// folder "www" and a folder "outside" that nothing may touch; a connected FolderDevice, a
-// direct internet session with short time-outs, a recording surface and the console over
-// them. Job values: root \Zephyrate, CE folder news. Servers made with Keep outlive the session, so
-// that none waits for an idle connection's keep-alive time when it stops.
+// The one console fixture of the tests: a temporary folder holding the device folder
+// "device", the served folder "www" and a folder "outside" that nothing may touch; a
+// connected FolderDevice, a direct internet session with short time-outs, a settings file,
+// a recording surface and the console over them. Job values: root \Zephyrate, CE folder
+// news. Servers made with Keep outlive the session, so that none waits for an idle
+// connection's keep-alive time when it stops.
 #pragma once
 
 #include <fcntl.h>
@@ -32,9 +32,9 @@ namespace zephyrate::test {
 namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
 
-class TransferFixture : public ::testing::Test {
+class ConsoleFixture : public ::testing::Test {
   protected:
-    TransferFixture() {
+    ConsoleFixture() {
         fs::create_directories(root_);
         fs::create_directories(temp_ / "www");
         temp_.WriteFile("outside/secret.txt", "secret");
