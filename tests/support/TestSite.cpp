@@ -1,0 +1,231 @@
+#include "tests/support/TestSite.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/HttpDate.h"
+
+namespace zephyrate::test {
+
+namespace {
+
+constexpr std::size_t kBlock = 64 * 1024;
+
+bool HasParentStep(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return ("/" + path + "/").find("/../") != std::string::npos;
+}
+
+// One open file and its read buffer, alive as long as the response streams.
+struct OpenFile {
+    int fd = -1;
+    std::vector<char> buffer = std::vector<char>(4 * kBlock);
+    ~OpenFile() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+}  // namespace
+
+std::string HttpDateOf(std::time_t seconds) {
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    const auto field = [](int value) { return static_cast<std::uint16_t>(value); };
+    return FormatHttpDate({.wYear = field(parts.tm_year + 1900),
+                           .wMonth = field(parts.tm_mon + 1),
+                           .wDay = field(parts.tm_mday),
+                           .wHour = field(parts.tm_hour),
+                           .wMinute = field(parts.tm_min),
+                           .wSecond = field(parts.tm_sec)});
+}
+
+TestSite::TestSite() {
+    // Connection reuse is under test: do not let the server end connections early.
+    server_.set_keep_alive_max_count(1000);
+    server_.set_keep_alive_timeout(30);
+    // Headers and body go out in separate writes; without this, Nagle's algorithm and the
+    // client's delayed ACK add 40 ms to many responses.
+    server_.set_tcp_nodelay(true);
+    // Counted before the handler runs, so a count is complete once a response arrived.
+    server_.set_pre_routing_handler(
+        [this](const httplib::Request& request, httplib::Response& response) {
+            {
+                std::lock_guard lock(mutex_);
+                remotePorts_.insert(request.remote_port);
+                ++requests_;
+            }
+            return LetIn(request, response) ? httplib::Server::HandlerResponse::Unhandled
+                                            : httplib::Server::HandlerResponse::Handled;
+        });
+}
+
+TestSite::TestSite(std::filesystem::path root) : TestSite() {
+    ServeFolder(std::move(root));
+    Start();
+}
+
+TestSite::~TestSite() {
+    server_.stop();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void TestSite::RequireLogin(std::string user, std::string password, std::string area) {
+    area_ = std::move(area);
+    SetLogin(std::move(user), std::move(password));
+}
+
+void TestSite::SetLogin(std::string user, std::string password) {
+    std::lock_guard lock(mutex_);
+    expected_ = httplib::make_basic_authentication_header(user, password).second;
+}
+
+void TestSite::RefuseAfterNextAccept(std::size_t logins) {
+    std::lock_guard lock(mutex_);
+    refuseAfterAccept_ = logins;
+}
+
+void TestSite::ServeSlowFile(std::string path, std::size_t size, std::chrono::milliseconds pause) {
+    slowPath_ = std::move(path);
+    slowSize_ = size;
+    pause_ = pause;
+}
+
+bool TestSite::LetIn(const httplib::Request& request, httplib::Response& response) {
+    if (!area_ || !request.path.starts_with(*area_)) {
+        return true;
+    }
+    const std::string offered = request.get_header_value("Authorization");
+    std::lock_guard lock(mutex_);
+    authorizations_.push_back(offered);
+    bool accepted = offered == expected_;
+    if (refuseNow_ > 0 && !offered.empty()) {
+        --refuseNow_;
+        accepted = false;
+    } else if (accepted && refuseAfterAccept_ > 0) {
+        refuseNow_ = std::exchange(refuseAfterAccept_, 0);
+    }
+    if (accepted) {
+        accepted_.push_back(request.path);
+        return true;
+    }
+    refused_ += offered.empty() ? 0 : 1;
+    response.status = 401;
+    response.set_header("WWW-Authenticate", "Basic realm=\"zephyrate\"");
+    response.set_content("login please", "text/plain");
+    return false;
+}
+
+void TestSite::Start(int port) {
+    server_.Get(R"(/status/(\d+))", [](const auto& request, auto& response) {
+        response.status = std::stoi(request.matches[1].str());
+        response.set_content("status " + request.matches[1].str(), "text/plain");
+    });
+    if (!slowPath_.empty()) {
+        server_.Get(slowPath_, [this](const httplib::Request&, httplib::Response& response) {
+            response.set_header("Last-Modified", HttpDateOf(1'700'000'000));
+            response.set_content_provider(
+                slowSize_, "application/octet-stream",
+                [this, block = std::string(kBlock, 'z')](std::size_t, std::size_t length,
+                                                         httplib::DataSink& sink) {
+                    if (slow_) {
+                        std::this_thread::sleep_for(pause_);
+                    }
+                    return sink.write(block.data(), std::min(length, block.size()));
+                });
+        });
+    }
+    server_.Get(R"(/.*)", [this](const httplib::Request& request, httplib::Response& response) {
+        ServeFile(request, response);
+    });
+    port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1")
+                      : (server_.bind_to_port("127.0.0.1", port) ? port : -1);
+    if (port_ <= 0) {
+        throw std::runtime_error("test site cannot bind to 127.0.0.1");
+    }
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!server_.is_running()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw std::runtime_error("test site did not start");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void TestSite::ServeFile(const httplib::Request& request, httplib::Response& response) const {
+    // httplib has already decoded the path; ".." is refused wherever it appears.
+    if (HasParentStep(request.path)) {
+        response.status = 403;
+        return;
+    }
+    auto open = std::make_shared<OpenFile>();
+    struct stat info {};
+    if (!root_.empty()) {
+        open->fd = ::open((root_ / request.path.substr(1)).c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (open->fd < 0 || fstat(open->fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (area_ && request.path.starts_with(*area_)) {
+            response.set_content("secret of " + request.path, "text/plain");
+        } else {
+            response.status = 404;
+        }
+        return;
+    }
+    response.set_header("Last-Modified", HttpDateOf(info.st_mtime));
+    if (info.st_size == 0) {
+        response.set_content("", "application/octet-stream");
+        return;
+    }
+    response.set_content_provider(
+        static_cast<std::size_t>(info.st_size), "application/octet-stream",
+        [open](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            const std::size_t want = std::min(length, open->buffer.size());
+            const ssize_t got =
+                pread(open->fd, open->buffer.data(), want, static_cast<off_t>(offset));
+            if (got <= 0) {
+                return false;  // the file shrank or failed: cut the response
+            }
+            return sink.write(open->buffer.data(), static_cast<std::size_t>(got));
+        });
+}
+
+std::string TestSite::Url(std::string_view path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+}
+
+std::size_t TestSite::RequestCount() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+std::size_t TestSite::ConnectionCount() const {
+    std::lock_guard lock(mutex_);
+    return remotePorts_.size();
+}
+
+std::vector<std::string> TestSite::Authorizations() const {
+    std::lock_guard lock(mutex_);
+    return authorizations_;
+}
+
+std::size_t TestSite::AcceptedCount(std::string_view path) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::ranges::count(accepted_, path));
+}
+
+std::size_t TestSite::RefusedLogins() const {
+    std::lock_guard lock(mutex_);
+    return refused_;
+}
+
+}  // namespace zephyrate::test
