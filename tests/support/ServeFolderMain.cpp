@@ -9,7 +9,7 @@
 #include <iostream>
 #include <string>
 
-#include "tests/support/FolderServer.h"
+#include "tests/support/TestSite.h"
 
 namespace {
 
@@ -51,7 +51,9 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        zephyrate::test::FolderServer server(root, port);
+        zephyrate::test::TestSite server;
+        server.ServeFolder(root);
+        server.Start(port);
         std::cout << server.Port() << std::endl;
         if (!portFile.empty()) {
             // Written beside and renamed, so a reader never sees half a number.
