@@ -11,7 +11,7 @@
 #include "platform/InternetSession.h"
 #include "tests/support/RawHttpServer.h"
 #include "tests/support/TempFolder.h"
-#include "tests/support/TestHttpServer.h"
+#include "tests/support/TestSite.h"
 
 namespace zephyrate {
 namespace {
@@ -73,11 +73,9 @@ TEST(InternetSessionFailureTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
     });
     test::TempFolder folder;
     const auto secret = folder.WriteFile("secret.txt", "local data");
-    test::TestHttpServer redirect;
-    redirect.Server().Get("/to-file", [&](const auto&, auto& res) {
-        res.status = 302;
-        res.set_header("Location", "file://" + secret.string());
-    });
+    test::TestSite redirect;
+    redirect.Server().Get(
+        "/to-file", [&](const auto&, auto& res) { res.set_redirect("file://" + secret.string()); });
     redirect.Start();
     const std::string closedPort = std::to_string(test::FreeLoopbackPort());
     const std::pair<std::string, std::string> cases[] = {
@@ -109,7 +107,7 @@ TEST(InternetSessionFailureTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
 }
 
 TEST(InternetSessionFailureTest, AReaderThatPausesIsNotAStall) {
-    test::TestHttpServer server;
+    test::TestSite server;
     server.Server().Get("/file", [](const auto&, auto& res) {
         res.set_content(std::string(3 << 20, 'p'), "application/octet-stream");
     });
