@@ -56,53 +56,42 @@ class FolderDeviceFixture : public ::testing::Test {
 
     static std::u16string W(std::string_view utf8) { return Utf8ToUtf16(utf8); }
 
+    std::uint32_t Result(bool done) { return done ? ERROR_SUCCESS : device_.CeGetLastError(); }
+
     // Runs op on path: ERROR_SUCCESS when the device did it, else the device's error. Write
     // puts the path itself into the file; a move goes from path to other (MoveFrom) or
     // from other to path (MoveTo).
     std::uint32_t Do(Op op, const std::string& path, const std::string& other = "") {
         const std::u16string p = W(path);
-        bool done = false;
+        const bool write = op == Op::Write;
+        std::uint32_t n = 0;
         switch (op) {
             case Op::Attributes:
-                done = device_.CeGetFileAttributes(p.c_str()) != INVALID_FILE_ATTRIBUTES;
-                break;
+                return Result(device_.CeGetFileAttributes(p.c_str()) != INVALID_FILE_ATTRIBUTES);
             case Op::Write:
             case Op::Open: {
-                const bool write = op == Op::Write;
                 const DeviceHandle file =
                     device_.CeCreateFile(p.c_str(), write ? GENERIC_WRITE : GENERIC_READ, 0,
                                          write ? CREATE_ALWAYS : OPEN_EXISTING, 0);
-                if (file == INVALID_HANDLE_VALUE) {
-                    break;
-                }
-                std::uint32_t written = 0;
-                const auto size = static_cast<std::uint32_t>(path.size());
-                done = !write || device_.CeWriteFile(file, path.data(), size, &written);
-                done = device_.CeCloseHandle(file) && done;
-                break;
+                return Result(file != INVALID_HANDLE_VALUE &&
+                              (!write || device_.CeWriteFile(file, path.data(),
+                                                             std::uint32_t(path.size()), &n)) &&
+                              device_.CeCloseHandle(file));
             }
             case Op::Delete:
-                done = device_.CeDeleteFile(p.c_str());
-                break;
+                return Result(device_.CeDeleteFile(p.c_str()));
             case Op::Mkdir:
-                done = device_.CeCreateDirectory(p.c_str());
-                break;
+                return Result(device_.CeCreateDirectory(p.c_str()));
             case Op::MoveFrom:
-                done = device_.CeMoveFile(p.c_str(), W(other).c_str());
-                break;
+                return Result(device_.CeMoveFile(p.c_str(), W(other).c_str()));
             case Op::MoveTo:
-                done = device_.CeMoveFile(W(other).c_str(), p.c_str());
-                break;
+                return Result(device_.CeMoveFile(W(other).c_str(), p.c_str()));
             case Op::Shortcut:
-                done = device_.CeSHCreateShortcut(p.c_str(), u"\"\\x\"") != 0;
-                break;
-            case Op::List: {
-                std::uint32_t error = 0;
-                List(path + "\\*.*", FAF_NAME, &error);
-                return error;
-            }
+                return Result(device_.CeSHCreateShortcut(p.c_str(), u"\"\\x\"") != 0);
+            case Op::List:
+                List(path + "\\*.*", FAF_NAME, &n);
         }
-        return done ? ERROR_SUCCESS : device_.CeGetLastError();
+        return n;
     }
 
     struct Found {
