@@ -39,15 +39,12 @@ class FolderNameIndexTest : public ::testing::Test {
     }
     // The name found, or "(missing)" or "(unknown)".
     std::string Lookup(const ScopedFd& folder, std::string_view wanted) {
+        using Answer = FolderNameIndex::Answer;
         std::string name;
-        switch (index_.Lookup(folder.Get(), AsciiFold(wanted), name)) {
-            case FolderNameIndex::Answer::Found:
-                return name;
-            case FolderNameIndex::Answer::Missing:
-                return "(missing)";
-            default:
-                return "(unknown)";
-        }
+        const Answer answer = index_.Lookup(folder.Get(), AsciiFold(wanted), name);
+        return answer == Answer::Found     ? name
+               : answer == Answer::Missing ? "(missing)"
+                                           : "(unknown)";
     }
 
     TempFolder temp_;
