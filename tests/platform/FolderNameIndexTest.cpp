@@ -5,25 +5,17 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/DeviceNameFold.h"
 #include "tests/platform/FolderDeviceFixture.h"
 
 namespace zephyrate::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::u32string AsciiFold(std::string_view name) {
-    std::u32string folded;
-    for (const char c : name) {
-        folded.push_back(static_cast<char32_t>(std::toupper(static_cast<unsigned char>(c))));
-    }
-    return folded;
-}
 
 class FolderNameIndexTest : public ::testing::Test {
   protected:
@@ -41,14 +33,15 @@ class FolderNameIndexTest : public ::testing::Test {
     std::string Lookup(const ScopedFd& folder, std::string_view wanted) {
         using Answer = FolderNameIndex::Answer;
         std::string name;
-        const Answer answer = index_.Lookup(folder.Get(), AsciiFold(wanted), name);
+        const Answer answer = index_.Lookup(folder.Get(), fold_.Fold(wanted), name);
         return answer == Answer::Found     ? name
                : answer == Answer::Missing ? "(missing)"
                                            : "(unknown)";
     }
 
     TempFolder temp_;
-    FolderNameIndex index_{&AsciiFold};
+    DeviceNameFold fold_;
+    FolderNameIndex index_{[this](std::string_view name) { return fold_.Fold(name); }};
 };
 
 TEST_F(FolderNameIndexTest, ChangesByOthersAreSeenAtOnce) {
