@@ -73,9 +73,9 @@ class FolderDeviceFixture : public ::testing::Test {
                 const DeviceHandle file =
                     device_.CeCreateFile(p.c_str(), write ? GENERIC_WRITE : GENERIC_READ, 0,
                                          write ? CREATE_ALWAYS : OPEN_EXISTING, 0);
+                const auto size = static_cast<std::uint32_t>(path.size());
                 return Result(file != INVALID_HANDLE_VALUE &&
-                              (!write || device_.CeWriteFile(file, path.data(),
-                                                             std::uint32_t(path.size()), &n)) &&
+                              (!write || device_.CeWriteFile(file, path.data(), size, &n)) &&
                               device_.CeCloseHandle(file));
             }
             case Op::Delete:

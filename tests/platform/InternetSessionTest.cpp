@@ -51,6 +51,9 @@ class InternetSessionTest : public ::testing::Test {
         }
         site_.Server().Get("/moved",
                            [](const auto&, auto& res) { res.set_redirect("/body/1", 301); });
+        const std::string secret = "file://" + folder_.WriteFile("secret.txt", "local").string();
+        site_.Server().Get("/to-file",
+                           [secret](const auto&, auto& res) { res.set_redirect(secret); });
         site_.ServeFolder(folder_.Path());
         site_.Start();
     }
@@ -258,7 +261,7 @@ std::string Fetch(InternetSession& session, const std::string& url) {
 
 // Servers that fail or lie, and addresses that must not be opened: every case ends in an
 // InternetError with a useful text, none hangs, and none spoils the next request.
-TEST(InternetSessionFailureTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
+TEST_F(InternetSessionTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
     RawHttpServer server([](RawHttpServer::Connection& c) {
         for (std::string request = c.ReadRequest(); !request.empty(); request = c.ReadRequest()) {
             const auto asked = [&](const char* path) { return request.find(path) != request.npos; };
@@ -295,12 +298,6 @@ TEST(InternetSessionFailureTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
             }
         }
     });
-    TempFolder folder;
-    const auto secret = folder.WriteFile("secret.txt", "local data");
-    TestSite redirect;
-    redirect.Server().Get(
-        "/to-file", [&](const auto&, auto& res) { res.set_redirect("file://" + secret.string()); });
-    redirect.Start();
     const std::string closedPort = std::to_string(FreeLoopbackPort());
     const std::pair<std::string, std::string> cases[] = {
         // address, the start of the error text or the body's length
@@ -314,19 +311,18 @@ TEST(InternetSessionFailureTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
         {server.Url("/two-lengths"), "The server's answer gives two different lengths"},
         {server.Url("/length-and-chunks"),
          "The server's answer gives both a length and chunked encoding"},
-        {"file://" + secret.string(), "Protocol \"file\""},
+        {"file://" + (folder_ / "secret.txt").string(), "Protocol \"file\""},
         {"ftp://127.0.0.1:" + closedPort + "/x", "Protocol \"ftp\""},
-        {redirect.Url("/to-file"), "Protocol \"file\""},
+        {site_.Url("/to-file"), "Protocol \"file\""},
         {"not an address", "URL using bad"},
         {"http://127.0.0.1:" + closedPort + "/x",
          "Failed to connect to 127.0.0.1 port " + closedPort},
     };
-    InternetSession session;
-    session.SetTimeouts(5s, 1s);
+    session_.SetTimeouts(5s, 1s);
     for (const auto& [url, result] : cases) {
-        const std::string got = Fetch(session, url);
+        const std::string got = Fetch(session_, url);
         EXPECT_EQ(got.substr(0, result.size()), result) << url << ": " << got;
-        EXPECT_EQ(Fetch(session, server.Url("/next")), "200 good") << "after " << url;
+        EXPECT_EQ(Fetch(session_, server.Url("/next")), "200 good") << "after " << url;
     }
 }
 
