@@ -61,26 +61,10 @@ TEST(RegistryDocumentTest, ReadsExportsOfBothEncodingsKeepsUnknownFormsAndSkipsD
         RegistryValue::Text("\\Storage \xC3\xA9\xF0\x9F\x98\x80"));
 }
 
-TEST(RegistryFileTest, ReplacesThePrivateFileAtomicallyAndRefusesLineBreaks) {
-    TempFolder folder;
-    RegistryFile file((folder / "config/zephyrate/settings.reg").string());
-    EXPECT_FALSE(file.Read(kKey, "PrePath"));  // no file: absent
-    ASSERT_TRUE(file.Write(kKey, "PrePath", RegistryValue::Text("\\Zephyrate")));
-    struct stat first {
-    }, second{};
-    ASSERT_EQ(::stat(file.Path().c_str(), &first), 0);
-    ASSERT_TRUE(file.Write(kKey, "Dontask", RegistryValue::Number(0)));
-    // The text format cannot hold a line break in a value; the file stays as it was.
-    EXPECT_FALSE(file.Write(kKey, "PrePath", RegistryValue::Text("a\nb")));
-    ASSERT_EQ(::stat(file.Path().c_str(), &second), 0);
-    EXPECT_EQ(second.st_mode & 07777, 0600u);
-    EXPECT_NE(second.st_ino, first.st_ino);  // replaced, not rewritten in place
-    EXPECT_EQ(file.Read(kKey, "PrePath"), RegistryValue::Text("\\Zephyrate"));
-}
-
 // A link stays a link and its target takes the change; the temporary file of a killed
-// write beside the target goes with the next write, look-alikes stay.
-TEST(RegistryFileTest, WritesThroughLinksAndRemovesWhatAKilledWriteLeft) {
+// write beside the target goes with the next write, look-alikes stay. A new file is
+// private and replaced whole; a line break, which the format cannot hold, changes nothing.
+TEST(RegistryFileTest, WritesThroughLinksIntoAPrivateFileReplacedWhole) {
     TempFolder folder;
     folder.WriteFile("real/s.reg", "Windows Registry Editor Version 5.00\n");
     const fs::path stale = folder.WriteFile("real/.s.reg.AbC123", "password");
@@ -112,6 +96,19 @@ TEST(RegistryFileTest, WritesThroughLinksAndRemovesWhatAKilledWriteLeft) {
     }
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_EQ(TempFolder::ReadFile(alike), "mine");
+
+    RegistryFile file((folder / "config/zephyrate/settings.reg").string());
+    EXPECT_FALSE(file.Read(kKey, "PrePath"));  // no file: absent
+    ASSERT_TRUE(file.Write(kKey, "PrePath", RegistryValue::Text("\\Zephyrate")));
+    struct stat first {
+    }, second{};
+    ASSERT_EQ(::stat(file.Path().c_str(), &first), 0);
+    EXPECT_FALSE(file.Write(kKey, "PrePath", RegistryValue::Text("a\nb")));
+    ASSERT_TRUE(file.Write(kKey, "Dontask", RegistryValue::Number(0)));
+    ASSERT_EQ(::stat(file.Path().c_str(), &second), 0);
+    EXPECT_EQ(second.st_mode & 07777, 0600u);
+    EXPECT_NE(second.st_ino, first.st_ino);
+    EXPECT_EQ(file.Read(kKey, "PrePath"), RegistryValue::Text("\\Zephyrate"));
 }
 
 TEST(RegistryFileTest, LocationFollowsOptionEnvironmentAndXdg) {

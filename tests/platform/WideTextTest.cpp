@@ -8,26 +8,19 @@
 namespace zephyrate {
 namespace {
 
-TEST(WideTextTest, ConvertsValidTextAndReplacesLoneSurrogatesThatAreNoEscapes) {
-    // One, two, three and four bytes; the last becomes a surrogate pair.
-    EXPECT_EQ(Utf8ToUtf16("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
-              (std::u16string{u'a', 0x00E9, 0x20AC, 0xD83D, 0xDE00}));
-    EXPECT_EQ(Utf8ToUtf16(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
-    EXPECT_EQ(Utf8ToUtf16(""), u"");
-    EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}),
-              "a\xEF\xBF\xBD"
-              "b");
-    EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDC7F}), "\xEF\xBF\xBD");
-    EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDE00, 0xD83D}), "\xEF\xBF\xBD\xEF\xBF\xBD");
-}
-
-TEST(WideTextTest, EscapesEachByteOfAnInvalidSequence) {
+// Valid text converts as it is; each byte of an invalid sequence becomes an escape
+// (U+DC80..U+DCFF) and back, and a lone surrogate that is no escape becomes U+FFFD.
+TEST(WideTextTest, ConvertsValidTextAndEscapesEachByteOfAnInvalidSequence) {
     struct Case {
         const char* what;
         std::string bytes;
         std::u16string wide;
     };
     const Case cases[] = {
+        {"one to four bytes",
+         "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
+         {u'a', 0x00E9, 0x20AC, 0xD83D, 0xDE00}},
+        {"zero byte", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
         {"Latin-1 byte", "caf\xE9", {u'c', u'a', u'f', 0xDCE9}},
         {"stray continuation", "\x80x", {0xDC80, u'x'}},
         {"overlong two-byte", "\xC0\xAF", {0xDCC0, 0xDCAF}},
@@ -45,6 +38,11 @@ TEST(WideTextTest, EscapesEachByteOfAnInvalidSequence) {
         EXPECT_EQ(Utf8ToUtf16(c.bytes), c.wide) << c.what;
         EXPECT_EQ(Utf16ToUtf8(c.wide), c.bytes) << c.what;
     }
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDC7F, 0xDE00, 0xD83D}),
+              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST(WideTextTest, RoundTripsEveryTwoByteString) {

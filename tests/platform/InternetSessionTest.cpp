@@ -1,0 +1,363 @@
+// Answers of real web sites through the session: status, headers and body, connection
+// reuse, many responses alive at once, logins, proxies, and servers that fail or lie.
+#include "platform/InternetSession.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/InternetError.h"
+#include "tests/support/RawHttpServer.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestSite.h"
+#include "tests/support/TinyProxy.h"
+
+namespace zephyrate::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// What a client got: "STATUS BODY", the body read to its end in reads of `step` bytes.
+std::string Reply(HttpFile& file, std::size_t step = 4096) {
+    std::uint32_t status = 0;
+    EXPECT_TRUE(file.QueryInfoStatusCode(status));
+    std::string reply = std::to_string(status) + " ";
+    std::string chunk(step, '\0');
+    while (std::size_t n = file.Read(chunk.data(), chunk.size())) {
+        reply.append(chunk, 0, n);
+    }
+    return reply;
+}
+
+// 150,000 bytes of one letter, so that a mix-up shows.
+std::string BodyOf(int n) {
+    return std::string(150000, static_cast<char>('a' + n));
+}
+
+class InternetSessionTest : public ::testing::Test {
+  protected:
+    InternetSessionTest() {
+        folder_.WriteFile("large", std::string(8 << 20, 'l'));
+        for (int i = 0; i < 7; ++i) {
+            folder_.WriteFile("body/" + std::to_string(i), BodyOf(i));
+        }
+        site_.Server().Get("/moved",
+                           [](const auto&, auto& res) { res.set_redirect("/body/1", 301); });
+        const std::string secret = "file://" + folder_.WriteFile("secret.txt", "local").string();
+        site_.Server().Get("/to-file",
+                           [secret](const auto&, auto& res) { res.set_redirect(secret); });
+        site_.ServeFolder(folder_.Path());
+        site_.Start();
+    }
+
+    std::unique_ptr<HttpFile> Open(const std::string& path) {
+        return session_.OpenURL(site_.Url(path));
+    }
+
+    TempFolder folder_;
+    TestSite site_;  // outlives the session's idle connections
+    InternetSession session_;
+};
+
+// A redirect is followed, and the final answer's length and stamp are reported. Answers
+// without either are FileTransferTest's, status codes ServerAccessTest's.
+TEST_F(InternetSessionTest, FollowsARedirectToTheFinalAnswer) {
+    const timespec stamp[2] = {{0, UTIME_OMIT}, {784111777, 0}};  // 1994-11-06 08:49:37 UTC
+    ASSERT_EQ(utimensat(AT_FDCWD, (folder_ / "body/1").c_str(), stamp, 0), 0);
+    auto file = Open("/moved");
+    std::uint32_t length = 0;
+    EXPECT_TRUE(file->QueryInfoContentLength(length));
+    EXPECT_EQ(length, 150000u);
+    SYSTEMTIME time{};
+    EXPECT_TRUE(file->QueryInfoLastModified(time));
+    EXPECT_EQ(time, (SYSTEMTIME{1994, 11, 0, 6, 8, 49, 37}));
+    EXPECT_EQ(Reply(*file, 3000), "200 " + BodyOf(1));
+}
+
+TEST_F(InternetSessionTest, ReusesOneConnectionAndSeeksOnlyAfterARead) {
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Reply(*Open("/body/1")), "200 " + BodyOf(1));
+    }
+    // A short unread rest is read away on close, so the connection survives...
+    Open("/body/1")->Close();
+    auto file = Open("/status/200");
+    file->SeekToBegin();  // nothing read yet: nothing to do
+    char head[4];
+    ASSERT_EQ(file->Read(head, sizeof head), 4u);
+    file->SeekToBegin();
+    EXPECT_EQ(Reply(*file), "200 status 200");
+    EXPECT_EQ(site_.RequestCount(), 6u);
+    EXPECT_EQ(site_.ConnectionCount(), 1u);
+
+    // ...while a long one is cut with its connection.
+    auto large = Open("/large");
+    EXPECT_EQ(large->Read(head, sizeof head), sizeof head);
+    large->Close();
+    EXPECT_EQ(large->Read(head, sizeof head), 0u) << "a closed response has no more body";
+    EXPECT_EQ(Reply(*Open("/body/1")), "200 " + BodyOf(1));
+    EXPECT_EQ(site_.ConnectionCount(), 2u);
+}
+
+TEST_F(InternetSessionTest, ResponsesAliveAtOnceEachReadTheirOwnBody) {
+    // More responses open at once than the session keeps handles for, read in turns.
+    std::vector<std::unique_ptr<HttpFile>> files;
+    std::vector<std::string> bodies(7);
+    for (int i = 0; i < 7; ++i) {
+        files.push_back(Open("/body/" + std::to_string(i)));
+    }
+    for (bool more = true; more;) {
+        more = false;
+        for (int i = 0; i < 7; ++i) {
+            char chunk[4096];
+            const std::size_t n = files[i]->Read(chunk, sizeof chunk);
+            bodies[i].append(chunk, n);
+            more = more || n > 0;
+        }
+    }
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(bodies[i], BodyOf(i)) << "response " << i;
+    }
+}
+
+// OpenURL returns at the headers: the body comes only once OpenURL has returned, and a
+// session that waited for it would give up after its stall limit.
+TEST(InternetSessionHeadersTest, OpenReturnsAtTheHeadersWithoutWaitingForTheBody) {
+    std::promise<void> opened;
+    std::shared_future<void> openedFuture = opened.get_future().share();
+    RawHttpServer raw([&](RawHttpServer::Connection& c) {
+        std::string request = c.ReadRequest();
+        if (request.find("GET /huge ") != std::string::npos) {
+            return c.Send("HTTP/1.1 200 OK\r\nContent-Length: 4294967301\r\n\r\nhello");
+        }
+        if (request.find("GET /start ") != std::string::npos) {
+            c.Send("HTTP/1.1 302 Found\r\nLocation: /final\r\nContent-Length: 0\r\n\r\n");
+            request = c.ReadRequest();
+        }
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n");
+        openedFuture.wait_for(std::chrono::seconds(10));
+        c.Send("late!");
+    });
+    InternetSession session;
+    session.SetTimeouts(std::chrono::seconds(5), std::chrono::seconds(2));
+    auto file = session.OpenURL(raw.Url("/start"));  // after a redirect too
+    opened.set_value();
+    EXPECT_EQ(Reply(*file), "200 late!");
+    // A length above 4 GiB is reported by its low 32 bits.
+    std::uint32_t length = 0;
+    ASSERT_TRUE(session.OpenURL(raw.Url("/huge"))->QueryInfoContentLength(length));
+    EXPECT_EQ(length, 5u);
+}
+
+// Sets the request's login and sends the request again; returns the new reply.
+std::string Resend(HttpFile& file, const std::string& user, const std::string& password) {
+    EXPECT_TRUE(file.SetOption(INTERNET_OPTION_USERNAME, user));
+    EXPECT_TRUE(file.SetOption(INTERNET_OPTION_PASSWORD, password));
+    file.SendRequest();
+    return Reply(file);
+}
+
+// engine/ tests the login loop; here the order in which the request's login, the
+// login the session remembers per server and the session login apply.
+TEST(InternetSessionLoginTest, RequestLoginBeatsRememberedLoginBeatsSessionLogin) {
+    TestSite site;
+    TestSite otherSite;
+    for (TestSite* each : {&site, &otherSite}) {
+        each->RequireLogin("carol", "secret");
+        each->Start();
+    }
+    const std::string refused = "401 login please";
+    InternetSession session;
+    const auto open = [&](const TestSite& at, const char* path) {
+        return Reply(*session.OpenURL(at.Url(path)));
+    };
+    const auto setSessionLogin = [&](const std::string& user, const std::string& password) {
+        EXPECT_TRUE(session.SetOption(INTERNET_OPTION_USERNAME, user));
+        EXPECT_TRUE(session.SetOption(INTERNET_OPTION_PASSWORD, password));
+    };
+    auto file = session.OpenURL(site.Url("/a"));
+    ASSERT_EQ(Resend(*file, "carol", "secret"), "200 secret of /a");
+
+    // Remembered for that server only, and before the session login; the request's own
+    // login comes first.
+    setSessionLogin("carol", "wrong");
+    EXPECT_EQ(open(site, "/b"), "200 secret of /b");
+    EXPECT_EQ(open(otherSite, "/a"), refused);
+    file = session.OpenURL(site.Url("/a"));
+    EXPECT_EQ(Resend(*file, "carol", "wrong"), refused);
+
+    // The session login alone, where nothing is remembered; an empty one is no login.
+    setSessionLogin("carol", "secret");
+    EXPECT_EQ(open(otherSite, "/a"), "200 secret of /a");
+    setSessionLogin("", "");
+    EXPECT_EQ(open(otherSite, "/b"), refused);
+}
+
+// settings/ tests the manual proxy, direct connections and the proxy login.
+TEST_F(InternetSessionTest, TheSystemProxyIsTheEnvironmentAndOptionsMayChangeMeanwhile) {
+    TinyProxy proxy;
+    const char* saved = std::getenv("http_proxy");
+    const std::string old = saved != nullptr ? saved : "";
+    ::setenv("http_proxy", ("http://" + proxy.Address()).c_str(), 1);
+    session_.SetProxy(INTERNET_OPEN_TYPE_PRECONFIG, "");
+    EXPECT_EQ(Reply(*Open("/status/200?preconfig")), "200 status 200");
+    saved != nullptr ? ::setenv("http_proxy", old.c_str(), 1) : ::unsetenv("http_proxy");
+    EXPECT_NE(proxy.Log().find("GET " + site_.Url("/status/200?preconfig")), std::string::npos)
+        << proxy.Log();
+
+    // The proxy dialog applies its settings on the window's thread while a run works.
+    std::atomic<bool> stop{false};
+    std::thread dialog([&] {
+        for (int i = 0; !stop; ++i) {
+            const std::string text(static_cast<std::size_t>(i % 300), 'p');
+            session_.SetProxy(i % 2 == 0 ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
+                              proxy.Address());
+            session_.SetOption(INTERNET_OPTION_PROXY_USERNAME, text);
+            session_.SetOption(INTERNET_OPTION_USERNAME, text);
+        }
+    });
+    int answered = 0;
+    for (int i = 0; i < 50; ++i) {
+        answered += Reply(*Open("/status/200")) == "200 status 200" ? 1 : 0;
+    }
+    stop = true;
+    dialog.join();
+    EXPECT_EQ(answered, 50);
+}
+
+// A proxy request names the whole address ("GET http://host/path"); the proxy here answers
+// every one with that address.
+TEST(InternetSessionProxyTest, AManualProxyWithoutAPortIsReachedOnPort80) {
+    TestSite proxy;
+    proxy.Server().Get(".*", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content("proxied " + req.target, "text/plain");
+    });
+    try {
+        proxy.Start(80);
+    } catch (const std::runtime_error& error) {
+        GTEST_SKIP() << "port 80 is not ours to take: " << error.what();
+    }
+    InternetSession session;
+    session.SetProxy(INTERNET_OPEN_TYPE_PROXY, "127.0.0.1");
+    EXPECT_EQ(Reply(*session.OpenURL("http://zephyrate.invalid/page")),
+              "200 proxied http://zephyrate.invalid/page");
+}
+
+// The error text of a request, or its reply.
+std::string Fetch(InternetSession& session, const std::string& url) {
+    try {
+        return Reply(*session.OpenURL(url));
+    } catch (const InternetError& error) {
+        return error.what();
+    }
+}
+
+// Servers that fail or lie, and addresses that must not be opened: every case ends in an
+// InternetError with a useful text, none hangs, and none spoils the next request.
+TEST_F(InternetSessionTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
+    RawHttpServer server([](RawHttpServer::Connection& c) {
+        for (std::string request = c.ReadRequest(); !request.empty(); request = c.ReadRequest()) {
+            const auto asked = [&](const char* path) { return request.find(path) != request.npos; };
+            const std::string evil = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nEVIL";
+            if (asked("/short") || asked("/reset")) {
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" +
+                       std::string(60000, 'x'));
+                if (asked("/reset")) {
+                    c.WaitForClientClose(100ms);
+                    c.Reset();
+                }
+                return;
+            } else if (asked("/chunks-cut")) {
+                return c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n");
+            } else if (asked("/close")) {
+                return c.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" +
+                              std::string(7000, 'z'));
+            } else if (asked("/stall-")) {
+                c.Send(asked("/stall-body") ? "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"
+                                            : "HTTP/1.1 200 OK\r\nContent-");
+                return c.WaitForClientClose(20s);
+            } else if (asked("/excess")) {
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n");
+                std::this_thread::sleep_for(20ms);
+                c.Send("hello" + evil);
+            } else if (asked("/two-lengths")) {
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 10\r\n\r\n");
+                c.Send("0123456789" + evil);
+            } else if (asked("/length-and-chunks")) {
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n");
+                c.Send("\r\n3\r\nabc\r\n0\r\n\r\n" + evil);
+            } else {
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ngood");
+            }
+        }
+    });
+    const std::string closedPort = std::to_string(FreeLoopbackPort());
+    const std::pair<std::string, std::string> cases[] = {
+        // address, the start of the error text or the body's length
+        {server.Url("/short"), "transfer closed with 40000 bytes remaining"},
+        {server.Url("/reset"), "Recv failure"},
+        {server.Url("/chunks-cut"), "transfer closed with outstanding read data"},
+        {server.Url("/close"), "200 " + std::string(7000, 'z')},  // ended by the close: whole
+        {server.Url("/stall-body"), "Operation timed out"},
+        {server.Url("/stall-headers"), "Operation timed out"},
+        {server.Url("/excess"), "200 hello"},
+        {server.Url("/two-lengths"), "The server's answer gives two different lengths"},
+        {server.Url("/length-and-chunks"),
+         "The server's answer gives both a length and chunked encoding"},
+        {"file://" + (folder_ / "secret.txt").string(), "Protocol \"file\""},
+        {"ftp://127.0.0.1:" + closedPort + "/x", "Protocol \"ftp\""},
+        {site_.Url("/to-file"), "Protocol \"file\""},
+        {"not an address", "URL using bad"},
+        {"http://127.0.0.1:" + closedPort + "/x",
+         "Failed to connect to 127.0.0.1 port " + closedPort},
+    };
+    session_.SetTimeouts(5s, 1s);
+    for (const auto& [url, result] : cases) {
+        const std::string got = Fetch(session_, url);
+        EXPECT_EQ(got.substr(0, result.size()), result) << url << ": " << got;
+        EXPECT_EQ(Fetch(session_, server.Url("/next")), "200 good") << "after " << url;
+    }
+}
+
+TEST_F(InternetSessionTest, AReaderThatPausesIsNotAStall) {
+    session_.SetTimeouts(5s, 300ms);
+    auto file = Open("/large");
+    char buffer[4096];
+    ASSERT_EQ(file->Read(buffer, sizeof buffer), sizeof buffer);
+    // The transfer is paused with its read-ahead full; the server is not at fault.
+    std::this_thread::sleep_for(700ms);
+    EXPECT_EQ(Reply(*file).size(), std::size_t{4 + (8 << 20) - 4096});
+}
+
+TEST(InternetSessionFailureTest, AnUntrustedTlsPeerIsRefused) {
+    TempFolder folder;
+    const std::string key = (folder / "key.pem").string();
+    const std::string certificate = (folder / "cert.pem").string();
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 "
+        "-subj /CN=127.0.0.1 -keyout " +
+        key + " -out " + certificate + " > /dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "openssl could not make a certificate";
+    httplib::SSLServer server(certificate.c_str(), key.c_str());
+    server.Get("/", [](const auto&, auto& res) { res.set_content("private", "text/plain"); });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread thread([&] { server.listen_after_bind(); });
+    while (!server.is_running()) {
+        std::this_thread::yield();
+    }
+    InternetSession session;
+    const std::string error = Fetch(session, "https://127.0.0.1:" + std::to_string(port) + "/");
+    server.stop();
+    thread.join();
+    EXPECT_NE(error.find("certificate"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace zephyrate::test
