@@ -240,8 +240,16 @@ TEST_F(ZephyrateSyncTest, AFullOrReadOnlyDeviceOrSettingsFileIsExplained) {
 }
 
 // Why a run failed, in the transport's words where it has any. Without a terminal a wrong
-// login is not asked for again.
+// login is not asked for again. A download that breaks off ends its job, which only a raw
+// server can show: it announces more than it sends.
 TEST_F(ZephyrateSyncTest, FailuresAreExplainedOnTheErrorStream) {
+    RawHttpServer broken([](RawHttpServer::Connection& connection) {
+        const bool index = connection.ReadRequest().starts_with("GET /index.txt");
+        const std::string body = index ? kIndexHead + std::string("File: a.txt\n") : "cut";
+        const std::size_t length = index ? body.size() : 100000;
+        connection.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(length) +
+                        "\r\nConnection: close\r\n\r\n" + body);
+    });
     const std::string refused = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
     site_.Server().Get("/dir/", [](const httplib::Request&, httplib::Response& response) {
         response.set_content("a listing", "text/plain");
@@ -260,6 +268,7 @@ TEST_F(ZephyrateSyncTest, FailuresAreExplainedOnTheErrorStream) {
         {"no-such-host.invalid/index.txt", "index.txt: unknown server (Could not resolve host"},
         {host + "/status/404", "http://" + host + "/status/404 answered HTTP Error 404"},
         {host + "/dir.txt", "an entry of the index names no file"},
+        {broken.Url("/index.txt").substr(7), "Zephyrate: transfer closed"},
         {host + "/members/index.txt",
          "The credentials you supplied are invalid. There is no terminal to ask",
          {"--user", "anna", "--password-file", wrong.string()}},
