@@ -1,93 +1,172 @@
 #include "tests/support/ChildProcess.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
 #include "platform/AsciiText.h"
-#include "tests/support/ChildStart.h"
 
 extern char** environ;
 
 namespace zephyrate::test {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& environment) {
-    if (arguments.empty()) {
-        throw std::invalid_argument("no program to run");
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Pointers into the texts, ending with nullptr; valid while the texts live.
+std::vector<char*> Pointers(const ChildProcess::Strings& texts) {
+    std::vector<char*> pointers;
+    for (const std::string& text : texts) {
+        pointers.push_back(const_cast<char*>(text.c_str()));
     }
-    // Everything the child needs is made before fork: after it only exec-safe calls.
-    const std::string out = (folder_ / "out").string();
-    const std::string err = (folder_ / "err").string();
-    std::vector<char*> argv = ExecPointers(arguments);
-    std::vector<char*> envp = ExecPointers(environment);
-    pid_ = fork();
-    if (pid_ < 0) {
-        throw std::runtime_error("fork failed");
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
     }
-    if (pid_ == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || outFd < 0 || errFd < 0 || dup2(in, STDIN_FILENO) < 0 ||
-            dup2(outFd, STDOUT_FILENO) < 0 || dup2(errFd, STDERR_FILENO) < 0) {
-            _exit(126);
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+};
+
+}  // namespace
+
+ChildProcess::ChildProcess(const Strings& arguments, const Strings& environment, Io io) {
+    SpawnSetup setup;
+    posix_spawn_file_actions_t* actions = &setup.actions;
+    // All signals unblocked and at their default: the test runner may block or ignore the
+    // stop signals that the program must see as a user's.
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&setup.attributes, &none);
+    posix_spawnattr_setsigdefault(&setup.attributes, &all);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (io == Io::Terminal) {
+        master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        const bool made = grantpt(master_.Get()) == 0 && unlockpt(master_.Get()) == 0;
+        const char* name = made ? ptsname(master_.Get()) : nullptr;
+        slave_.Reset(name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!slave_.Valid()) {
+            throw std::runtime_error("no pseudo-terminal");
         }
-        ExecInChild(argv, envp);
+        // A session leader that opens a terminal without O_NOCTTY gets it as its
+        // controlling terminal.
+        flags |= POSIX_SPAWN_SETSID;
+        posix_spawn_file_actions_addopen(actions, STDIN_FILENO, name, O_RDWR, 0);
+        posix_spawn_file_actions_adddup2(actions, STDIN_FILENO, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(actions, STDIN_FILENO, STDERR_FILENO);
+    } else {
+        // The actions keep copies of the names.
+        const int create = O_WRONLY | O_CREAT | O_TRUNC;
+        posix_spawn_file_actions_addopen(actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(actions, STDOUT_FILENO, (folder_ / "out").c_str(), create,
+                                         0600);
+        posix_spawn_file_actions_addopen(actions, STDERR_FILENO, (folder_ / "err").c_str(), create,
+                                         0600);
+    }
+    // The test's own sockets stay with the test.
+    posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1);
+    posix_spawnattr_setflags(&setup.attributes, flags);
+    const std::vector<char*> argv = Pointers(arguments);
+    const std::vector<char*> envp = Pointers(environment);
+    if (posix_spawn(&pid_, argv[0], actions, &setup.attributes, argv.data(), envp.data()) != 0) {
+        throw std::runtime_error("cannot start " + arguments.at(0));
     }
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0 && !code_) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
+    Wait(std::chrono::milliseconds(0));
 }
 
 void ChildProcess::Signal(int signal) {
-    if (pid_ > 0 && !code_) {
+    if (!code_ && pid_ > 0) {
         kill(pid_, signal);
     }
 }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!code_) {
-        int status = 0;
-        const pid_t ended = waitpid(pid_, &status, WNOHANG);
-        if (ended == pid_) {
-            code_ = ExitCodeOf(status);
-        } else if (ended < 0 || std::chrono::steady_clock::now() >= deadline) {
-            break;
+    const auto deadline = Clock::now() + limit;
+    for (int status = 0; !code_ && pid_ > 0;) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        } else if (Clock::now() >= deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
         } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            Take(std::chrono::milliseconds(5));  // a full terminal would block the child
         }
     }
+    Take(std::chrono::milliseconds(0));
     return code_;
 }
 
-ChildProcess::Result ChildProcess::Run(const std::vector<std::string>& arguments,
-                                       const std::vector<std::string>& environment,
+std::string ChildProcess::Out() const {
+    return master_.Valid() ? screen_ : TempFolder::ReadFile(folder_ / "out");
+}
+
+void ChildProcess::Take(std::chrono::milliseconds limit) {
+    if (!master_.Valid()) {
+        std::this_thread::sleep_for(limit);
+        return;
+    }
+    pollfd ready{master_.Get(), POLLIN, 0};
+    char chunk[4096];
+    // Waits for the first bytes only, then takes what is there.
+    for (int wait = static_cast<int>(limit.count()); poll(&ready, 1, wait) > 0; wait = 0) {
+        const ssize_t got = read(master_.Get(), chunk, sizeof chunk);
+        if (got <= 0) {
+            return;
+        }
+        screen_.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+bool ChildProcess::WaitFor(std::string_view text, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    std::size_t at = std::string::npos;
+    while ((at = screen_.find(text, searched_)) == std::string::npos && Clock::now() < deadline) {
+        Take(std::chrono::milliseconds(20));
+    }
+    searched_ = at == std::string::npos ? searched_ : at + text.size();
+    return at != std::string::npos;
+}
+
+void ChildProcess::Type(std::string_view text) {
+    WriteAll(master_.Get(), text);
+}
+
+ChildProcess::Result ChildProcess::Run(const Strings& arguments, const Strings& environment,
                                        std::chrono::milliseconds limit) {
     ChildProcess child(arguments, environment);
     const std::optional<int> code = child.Wait(limit);
     return {code.value_or(-1), child.Out(), child.Err()};
 }
 
-std::vector<std::string> ChildProcess::CleanEnvironment() {
-    std::vector<std::string> kept;
+ChildProcess::Strings ChildProcess::CleanEnvironment() {
+    Strings kept;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        const std::string name = AsciiLowered(text.substr(0, text.find('=')));
-        if (name.starts_with("zephyrate_") || name.starts_with("xdg_") ||
-            name.ends_with("_proxy")) {
-            continue;
+        const std::string name = AsciiLowered(std::string(*entry, std::strcspn(*entry, "=")));
+        if (!name.starts_with("zephyrate_") && !name.starts_with("xdg_") &&
+            !name.ends_with("_proxy")) {
+            kept.emplace_back(*entry);
         }
-        kept.push_back(text);
     }
     return kept;
 }
