@@ -100,12 +100,18 @@ void ChildProcess::Signal(int signal) {
     }
 }
 
+bool ChildProcess::Running() {
+    int status = 0;
+    if (!code_ && pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
+        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return !code_ && pid_ > 0;
+}
+
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
-    for (int status = 0; !code_ && pid_ > 0;) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        } else if (Clock::now() >= deadline) {
+    while (Running()) {
+        if (Clock::now() >= deadline) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
             pid_ = -1;

@@ -36,6 +36,8 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     void Signal(int signal);
+    // Whether it has not ended yet; never waits.
+    bool Running();
     // The exit status (as Result::code) once the child ended; a child that outlives the
     // limit is killed and gives nothing.
     std::optional<int> Wait(std::chrono::milliseconds limit);

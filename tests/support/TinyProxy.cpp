@@ -1,8 +1,5 @@
 #include "tests/support/TinyProxy.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,7 +25,7 @@ TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
             return;
         }
     }
-    throw std::runtime_error("tinyproxy did not start; see " + (folder_ / "output").string());
+    throw std::runtime_error("tinyproxy did not start");
 }
 
 bool TinyProxy::Launch(int port, const std::string& login) {
@@ -37,38 +34,19 @@ bool TinyProxy::Launch(int port, const std::string& login) {
                                (folder_ / "tinyproxy.log").string() +
                                "\"\nLogLevel Info\nMaxClients 20\nAllow 127.0.0.1\n" + login;
     const std::string configFile = folder_.WriteFile("tinyproxy.conf", config).string();
-    const std::string output = (folder_ / "output").string();
-    pid_ = fork();
-    if (pid_ == 0) {  // only async-signal-safe calls until exec
-        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
-        dup2(out, STDOUT_FILENO);
-        dup2(out, STDERR_FILENO);
-        execl(kProgram, kProgram, "-d", "-c", configFile.c_str(), nullptr);
-        _exit(127);
-    }
+    process_.emplace(ChildProcess::Strings{kProgram, "-d", "-c", configFile},
+                     ChildProcess::CleanEnvironment());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = -1;  // it ended, most likely because the port was taken meanwhile
-            return false;
-        }
+    // It ends at once when the port was taken meanwhile.
+    while (process_->Running() && std::chrono::steady_clock::now() < deadline) {
         if (LoopbackAccepts(port)) {
             port_ = port;
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    Stop();
+    process_.reset();
     return false;
-}
-
-void TinyProxy::Stop() {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
 }
 
 }  // namespace zephyrate::test

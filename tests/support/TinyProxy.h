@@ -3,10 +3,10 @@
 // in the foreground. Ready when constructed; killed and reaped when destroyed.
 #pragma once
 
-#include <sys/types.h>
-
+#include <optional>
 #include <string>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempFolder.h"
 
 namespace zephyrate::test {
@@ -15,7 +15,6 @@ class TinyProxy {
   public:
     // With a user, the proxy demands that Basic login (status 407 without it).
     explicit TinyProxy(const std::string& user = "", const std::string& password = "");
-    ~TinyProxy() { Stop(); }
     TinyProxy(const TinyProxy&) = delete;
     TinyProxy& operator=(const TinyProxy&) = delete;
 
@@ -26,10 +25,9 @@ class TinyProxy {
 
   private:
     bool Launch(int port, const std::string& login);
-    void Stop();
 
     TempFolder folder_;
-    pid_t pid_ = -1;
+    std::optional<ChildProcess> process_;  // killed and reaped when it goes
     int port_ = 0;
 };
 
