@@ -6,12 +6,17 @@
 //      30 ms apart): processor time spent waiting.
 //   3. 1 GiB brought onto a device folder by FileTransferStep: peak memory.
 //   4. Allocations per progress report once the buffers fit (curl has no counterpart).
+//   5. zephyrate-sync and curl -# on a terminal, fetching a slowly served file: progress
+//      drawings per second, and the time from Ctrl-C (SIGINT) to the end of the process.
+#include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <new>
@@ -24,8 +29,10 @@
 #include "run/FileEntry.h"
 #include "run/NullSurface.h"
 #include "settings/SettingsStore.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/RawHttpServer.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestSite.h"
 #include "transfer/FileTransfer.h"
 #include "transfer/TransferContext.h"
 
@@ -209,13 +216,63 @@ void ProgressAllocations(const test::TempFolder& work) {
     std::printf("4. allocations in %d progress reports: %zu\n", kReports, allocations - before);
 }
 
+struct TerminalFigures {
+    double drawingsPerSecond = 0;
+    double msToStop = 0;
+};
+
+// Runs the command on a terminal of its own until `marker` has been drawn, counts the
+// drawings (each starts over at the line's start) over two seconds, then interrupts it.
+TerminalFigures OnTerminal(const test::ChildProcess::Strings& command, std::string_view marker) {
+    using namespace std::chrono_literals;
+    test::ChildProcess child(command, test::ChildProcess::CleanEnvironment(),
+                             test::ChildProcess::Io::Terminal);
+    if (!child.WaitFor(marker, 20s)) {
+        std::cerr << "pace: " << command[0] << " drew nothing:\n" << child.Out() << "\n";
+        std::exit(1);
+    }
+    const auto drawings = [&child] { return std::ranges::count(child.Out(), '\r'); };
+    const auto before = drawings();
+    child.WaitFor("no such text", 2s);
+    const double perSecond = static_cast<double>(drawings() - before) / 2;
+    const auto start = Clock::now();
+    child.Signal(SIGINT);
+    if (!child.Wait(20s)) {
+        std::cerr << "pace: " << command[0] << " did not stop\n";
+        std::exit(1);
+    }
+    return {perSecond, Milliseconds(Clock::now() - start).count()};
+}
+
+void Terminal(const test::TempFolder& work) {
+    constexpr std::size_t kSize = 256 << 20;
+    test::TestSite site;
+    site.ServeFolder(work / "site");
+    work.WriteFile("site/index.txt", "Header:Zephyrate v1.0\nCEFolder: \\News\\\nFile: big.bin\n");
+    site.ServeSlowFile("/big.bin", kSize, std::chrono::milliseconds(5));
+    site.Start();
+    std::filesystem::create_directories(work / "sync-device");
+    const TerminalFigures ours =
+        OnTerminal({ZEPHYRATE_SYNC_PROGRAM, "--device", (work / "sync-device").string(),
+                    "--settings", (work / "sync.reg").string(), "--log-dir",
+                    (work / "logs").string(), site.Address("/index.txt")},
+                   "\rbig.bin  ");
+    const TerminalFigures curl = OnTerminal(
+        {"/usr/bin/curl", "-#", "-o", (work / "curl.bin").string(), site.Url("/big.bin")}, "\r#");
+    std::printf(
+        "5. on a terminal: drawings per second ours %.1f, curl %.1f; from Ctrl-C to the "
+        "end ours %.1f ms, curl %.1f ms\n",
+        ours.drawingsPerSecond, curl.drawingsPerSecond, ours.msToStop, curl.msToStop);
+}
+
 }  // namespace
 
 int main() {
     const test::TempFolder work;
     SplitWrites(work);
     SlowServer(work);
-    ProgressAllocations(work);
     BigFile(work);
+    ProgressAllocations(work);
+    Terminal(work);
     return 0;
 }
