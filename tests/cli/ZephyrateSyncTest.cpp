@@ -312,6 +312,32 @@ TEST_F(ZephyrateSyncTest, CommandLineMistakesAreUsageErrors) {
     EXPECT_FALSE(fs::exists(place_.Logs()));  // nothing was touched
 }
 
+// zephyrate-index prints what an index lists, and says why it cannot.
+TEST_F(ZephyrateSyncTest, TheIndexCheckerPrintsTheEntriesOrWhyNot) {
+    Publish("good.txt", std::string(kIndexHead) +
+                            "Splash:Hello\nFile: a.txt, link:Front\nUrl: http://x.test/b.zip\n");
+    Publish("bad.txt", "Header:Other v2\n");
+    const std::string good = Serve("/good.txt");
+    const struct {
+        Strings arguments;
+        int code;
+        std::string text;
+    } cases[] = {
+        {{good}, 0, "Splash:      Hello\nEntry:       a.txt\n  favorite:  Front"},
+        {{site_.Address("/bad.txt")}, 1, "Invalid configuration file at server (header \"Other"},
+        {{site_.Address("/none.txt")}, 1, "HTTP Error 404"},
+        {{"127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/i"}, 1, "Connection with server"},
+        {{}, 2, "Usage: zephyrate-index ADDRESS"},
+    };
+    for (const auto& c : cases) {
+        Strings command = {ZEPHYRATE_INDEX_PROGRAM};
+        command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+        const ChildProcess::Result result = ChildProcess::Run(command, environment_);
+        EXPECT_EQ(result.code, c.code) << result.out;
+        EXPECT_TRUE(Has(result.out + result.err, c.text)) << result.out << result.err;
+    }
+}
+
 // The questions of a run, answered at the terminal: try the device again, the root, the
 // login (its password not shown, and stored).
 TEST_F(ZephyrateSyncTest, OnATerminalAsksForTheDeviceTheRootAndTheLogin) {
