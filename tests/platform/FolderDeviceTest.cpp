@@ -137,8 +137,8 @@ TEST_F(FolderDeviceTest, NoPathLeavesTheDeviceFolder) {
               static_cast<std::int32_t>(ERROR_FILE_NOT_FOUND));
 }
 
-// A write replaces the file once it holds the lock; a handle closed or never given is
-// refused (it must not reach another file's descriptor).
+// A write handle replaces the file; a handle closed or never given is refused, so that
+// it cannot reach a descriptor that now belongs to another file.
 TEST_F(FolderDeviceTest, WritesThroughValidHandlesOnly) {
     temp_.WriteFile("device/news.txt", "a longer first version");
     const DeviceHandle file =
@@ -150,8 +150,10 @@ TEST_F(FolderDeviceTest, WritesThroughValidHandlesOnly) {
     const auto refused = [&](bool done) {
         return !done && device_.CeGetLastError() == ERROR_INVALID_HANDLE;
     };
+    const FILETIME stamp{};
     for (DeviceHandle bad : {file, INVALID_HANDLE_VALUE, DeviceHandle{0}, DeviceHandle{123456}}) {
         EXPECT_TRUE(refused(device_.CeWriteFile(bad, "x", 1, &n)));
+        EXPECT_TRUE(refused(device_.CeSetFileTime(bad, nullptr, nullptr, &stamp)));
         EXPECT_TRUE(refused(device_.CeCloseHandle(bad)));
     }
 }
@@ -197,8 +199,8 @@ TEST_F(FolderDeviceTest, ListsWhatThePatternAndTheFlagsAskFor) {
         return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
     };
     const std::vector<CE_FIND_DATA> found =
-        List("\\flags\\*.*",
-             FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_LOW | FAF_LASTWRITE_TIME | FAF_LASTACCESS_TIME);
+        List("\\flags\\*.*", FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_LOW | FAF_SIZE_HIGH |
+                                 FAF_LASTWRITE_TIME | FAF_LASTACCESS_TIME);
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(Utf16ToUtf8(found[1].cFileName), std::string(255, 'x'));
     const CE_FIND_DATA& file = found[0];
