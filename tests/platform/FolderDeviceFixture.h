@@ -94,32 +94,25 @@ class FolderDeviceFixture : public ::testing::Test {
         return n;
     }
 
-    struct Found {
-        std::string name;  // UTF-8, escapes turned back into their bytes
-        CE_FIND_DATA record;
-    };
-
     // Lists a pattern; empty, with the device's error in *error, when the listing fails.
-    std::vector<Found> List(std::string_view pattern, std::uint32_t flags,
-                            std::uint32_t* error = nullptr) {
+    std::vector<CE_FIND_DATA> List(std::string_view pattern, std::uint32_t flags,
+                                   std::uint32_t* error = nullptr) {
         std::uint32_t count = 0;
         CE_FIND_DATA* found = nullptr;
         const bool listed = device_.CeFindAllFiles(W(pattern).c_str(), flags, &count, &found);
         if (error != nullptr) {
             *error = listed ? ERROR_SUCCESS : device_.CeGetLastError();
         }
-        std::vector<Found> result;
-        for (std::uint32_t i = 0; listed && i < count; ++i) {
-            result.push_back({Utf16ToUtf8(found[i].cFileName), found[i]});
-        }
+        std::vector<CE_FIND_DATA> result(found, found + (listed ? count : 0));
         EXPECT_EQ(device_.CeRapiFreeBuffer(found), S_OK);
         return result;
     }
 
+    // The names listed, escapes turned back into their bytes.
     std::vector<std::string> Names(std::string_view pattern, std::uint32_t flags = FAF_NAME) {
         std::vector<std::string> names;
-        for (const Found& found : List(pattern, flags)) {
-            names.push_back(found.name);
+        for (const CE_FIND_DATA& found : List(pattern, flags)) {
+            names.push_back(Utf16ToUtf8(found.cFileName));
         }
         return names;
     }

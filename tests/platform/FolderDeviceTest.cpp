@@ -1,12 +1,9 @@
 // The device over a real folder: operations and their errors, paths that try to leave the
-// folder, files and handles, listings, the link, the registry, shortcuts and storage cards.
+// folder, handles, listings and storage cards, the registry, shortcuts, the link, the
+// folder's location.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -25,18 +22,16 @@ class FolderDeviceTest : public FolderDeviceFixture {};
 
 // The cases run in order on one tree: lookups first, then what fails, then changes.
 TEST_F(FolderDeviceTest, EachOperationGivesTheDevicesResult) {
-    for (const char* file : {"dir/file.txt", "dir/ro.txt", "locked.txt", "windows/a.lnk",
-                             "Docs/Report.TXT", "Docs/report.txt", "\xC3\x89t\xC3\xA9/a.txt"}) {
+    for (const char* file : {"dir/file.txt", "dir/ro.txt", "locked.txt", "Docs/Report.TXT",
+                             "Docs/report.txt", "\xC3\x89t\xC3\xA9/a.txt"}) {
         temp_.WriteFile(std::string("device/") + file, "keep");
     }
     chmod((root_ / "dir/ro.txt").c_str(), 0444);
     ASSERT_EQ(mkfifo((root_ / "pipe").c_str(), 0644), 0);  // must neither block nor open
     OtherProcessLock lock(root_ / "locked.txt");
     ASSERT_TRUE(lock.Locked());
-    std::string wide = "\\";  // 150 device characters but 300 bytes on disk
-    while (wide.size() < 300) {
-        wide += "\xC3\xA9";
-    }
+    // 150 device characters but 300 bytes on disk.
+    const std::string wide = "\\" + Utf16ToUtf8(std::u16string(150, u'\u00e9'));
     std::string deep;  // 5000 characters of one-letter folders
     while (deep.size() < 5000) {
         deep += "\\d";
@@ -51,35 +46,22 @@ TEST_F(FolderDeviceTest, EachOperationGivesTheDevicesResult) {
          ERROR_SUCCESS,
          {"\\docs\\REPORT.txt", "docs/report.txt", "\\\\DOCS//\\report.txt\\", "",
           "\\\xC3\x89T\xC3\x89\\A.TXT"}},  // "ÉTÉ" finds "Été"
-        {Op::Open, ERROR_SUCCESS, {"\\dir\\RO.TXT"}},
-        {Op::List, ERROR_SUCCESS, {"", "\\DIR"}},
         {Op::Attributes, ERROR_FILE_NOT_FOUND, {"\\dir\\missing.txt"}},
         // A file as a folder is a missing path.
         {Op::Attributes, ERROR_PATH_NOT_FOUND, {"\\dir\\missing\\c.txt", "\\dir\\file.txt\\d"}},
-        {Op::Attributes, ERROR_INVALID_NAME, {"\\dir\\.\\file.txt"}},
-        {Op::Attributes, ERROR_FILENAME_EXCED_RANGE, {"\\" + std::string(300, 'n')}},
         {Op::Write, ERROR_FILENAME_EXCED_RANGE, {wide}},
         {Op::Mkdir, ERROR_FILENAME_EXCED_RANGE, {"\\" + std::string(40000, 'h')}},
         {Op::Shortcut, ERROR_PATH_NOT_FOUND, {deep, "\\nowhere\\a.lnk"}},
         {Op::List, ERROR_PATH_NOT_FOUND, {deep, "\\missing", "\\dir\\file.txt"}},
         {Op::Attributes, ERROR_ACCESS_DENIED, {"\\pipe"}},
         {Op::Write, ERROR_ACCESS_DENIED, {"\\Dir", "\\", "\\dir\\ro.txt", "\\pipe"}},
-        {Op::Write, ERROR_PATH_NOT_FOUND, {"\\no\\file.txt"}},
         {Op::Write, ERROR_SHARING_VIOLATION, {"\\LOCKED.txt"}},
-        {Op::Open, ERROR_FILE_NOT_FOUND, {"\\missing.txt"}},
-        {Op::Open, ERROR_SHARING_VIOLATION, {"\\locked.txt"}},
         {Op::Open, ERROR_ACCESS_DENIED, {"\\pipe"}},
-        {Op::Delete, ERROR_FILE_NOT_FOUND, {"\\dir\\missing.txt"}},
-        {Op::Delete, ERROR_PATH_NOT_FOUND, {"\\nodir\\file.txt"}},
         // A read-only file by its mode bits, also as root.
         {Op::Delete, ERROR_ACCESS_DENIED, {"\\dir\\ro.txt", "\\dir", "\\"}},
         {Op::Delete, ERROR_SHARING_VIOLATION, {"\\locked.txt"}},
         {Op::Mkdir, ERROR_ALREADY_EXISTS, {"\\DIR", "\\dir\\ro.txt", "\\"}},
-        {Op::Mkdir, ERROR_PATH_NOT_FOUND, {"\\a\\b"}},
         {Op::MoveTo, ERROR_ALREADY_EXISTS, {"\\DIR\\RO.TXT", "\\"}},  // a move never replaces
-        {Op::MoveTo, ERROR_PATH_NOT_FOUND, {"\\notrash\\file.txt"}},
-        {Op::MoveFrom, ERROR_FILE_NOT_FOUND, {"\\dir\\gone.txt"}},
-        {Op::Shortcut, ERROR_ALREADY_EXISTS, {"\\Windows\\A.LNK"}},
         // An existing name is written whatever its case (the first in byte order of those
         // equal ignoring case, unless one is exact); a new name keeps the case given.
         {Op::Write, ERROR_SUCCESS, {"\\DOCS\\REPORT.txt", "\\docs\\report.txt", "\\docs\\New.Txt"}},
@@ -96,7 +78,7 @@ TEST_F(FolderDeviceTest, EachOperationGivesTheDevicesResult) {
                 << static_cast<int>(c.op) << " " << path.substr(0, 40);
         }
     }
-    for (const char* name : {"dir/locked.txt", "ro.txt", "windows/a.lnk"}) {
+    for (const char* name : {"dir/locked.txt", "ro.txt"}) {
         EXPECT_EQ(TempFolder::ReadFile(root_ / name), "keep") << name;
     }
     EXPECT_EQ(Names("\\dir\\*.*"), std::vector<std::string>{"locked.txt"});
@@ -112,7 +94,6 @@ TEST_F(FolderDeviceTest, NoPathLeavesTheDeviceFolder) {
     const fs::path outside = temp_ / "outside";
     fs::create_directory_symlink(outside, root_ / "out");        // a folder outside
     fs::create_symlink(outside / "secret.txt", root_ / "leak");  // a file outside
-    fs::create_symlink("../outside", root_ / "rel");             // relative, same place
     fs::create_directories(root_ / "folder");
     fs::create_directory_symlink(outside, root_ / "folder/out");  // below a real folder
     temp_.WriteFile("device/other", "inside");
@@ -124,16 +105,13 @@ TEST_F(FolderDeviceTest, NoPathLeavesTheDeviceFolder) {
     } cases[] = {
         {"\\out", ERROR_ACCESS_DENIED, true},
         {"\\OUT", ERROR_ACCESS_DENIED, true},
-        {"\\rel", ERROR_ACCESS_DENIED, true},
         {"\\leak", ERROR_ACCESS_DENIED, true},
         {"\\out\\secret.txt", ERROR_ACCESS_DENIED},
         {"\\out\\sub\\new.txt", ERROR_ACCESS_DENIED},
         {"\\folder\\out\\secret.txt", ERROR_ACCESS_DENIED},
         {"\\..\\outside\\secret.txt", ERROR_INVALID_NAME},
         {"folder/../../outside/secret.txt", ERROR_INVALID_NAME},
-        {"\\folder\\..", ERROR_INVALID_NAME},
         {(outside / "secret.txt").string(), ERROR_PATH_NOT_FOUND},  // "/tmp/...": on the device
-        {(outside / "new").string(), ERROR_PATH_NOT_FOUND},
     };
     for (const auto& c : cases) {
         for (Op op : {Op::Attributes, Op::Write, Op::Open, Op::Delete, Op::MoveFrom, Op::MoveTo,
@@ -159,49 +137,29 @@ TEST_F(FolderDeviceTest, NoPathLeavesTheDeviceFolder) {
               static_cast<std::int32_t>(ERROR_FILE_NOT_FOUND));
 }
 
-// A write handle replaces the file once it holds the lock and sets the stamp to 100 ns; a
-// read handle takes no writes, and a handle closed or never given is refused.
-TEST_F(FolderDeviceTest, WritesAndStampsThroughValidHandlesOnly) {
+// A write handle replaces the file; a handle closed or never given is refused, so that
+// it cannot reach a descriptor that now belongs to another file.
+TEST_F(FolderDeviceTest, WritesThroughValidHandlesOnly) {
     temp_.WriteFile("device/news.txt", "a longer first version");
     const DeviceHandle file =
         device_.CeCreateFile(u"\\news.txt", GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
     std::uint32_t n = 0;
     ASSERT_TRUE(device_.CeWriteFile(file, "new", 3, &n));
-    // 2021-03-04 05:06:07.1234567 UTC
-    const std::uint64_t ticks = 132593079671234567;
-    const FILETIME stamp{static_cast<std::uint32_t>(ticks),
-                         static_cast<std::uint32_t>(ticks >> 32)};
-    EXPECT_TRUE(device_.CeSetFileTime(file, nullptr, nullptr, &stamp));
     EXPECT_TRUE(device_.CeCloseHandle(file));
-    struct stat status {};
-    ASSERT_EQ(stat((root_ / "news.txt").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mtim.tv_sec, 1614834367);
-    EXPECT_EQ(status.st_mtim.tv_nsec, 123456700);
     EXPECT_EQ(TempFolder::ReadFile(root_ / "news.txt"), "new");
-
-    const DeviceHandle reading =
-        device_.CeCreateFile(u"\\NEWS.TXT", GENERIC_READ, 0, OPEN_EXISTING, 0);
-    EXPECT_FALSE(device_.CeWriteFile(reading, "z", 1, &n));
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(device_.CeCloseHandle(reading));
-    EXPECT_EQ(device_.CeCreateFile(u"\\a", GENERIC_READ, 0, CREATE_ALWAYS, 0),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_INVALID_PARAMETER);
-    FILETIME times[3];
     const auto refused = [&](bool done) {
         return !done && device_.CeGetLastError() == ERROR_INVALID_HANDLE;
     };
+    const FILETIME stamp{};
     for (DeviceHandle bad : {file, INVALID_HANDLE_VALUE, DeviceHandle{0}, DeviceHandle{123456}}) {
-        EXPECT_TRUE(refused(device_.CeGetFileSize(bad, &n) != 0xFFFFFFFFu));
         EXPECT_TRUE(refused(device_.CeWriteFile(bad, "x", 1, &n)));
-        EXPECT_TRUE(refused(device_.CeGetFileTime(bad, &times[0], &times[1], &times[2])));
-        EXPECT_TRUE(refused(device_.CeSetFileTime(bad, &times[0], &times[1], &times[2])));
+        EXPECT_TRUE(refused(device_.CeSetFileTime(bad, nullptr, nullptr, &stamp)));
         EXPECT_TRUE(refused(device_.CeCloseHandle(bad)));
     }
 }
 
 // Sorted by bytes, wildcards matched ignoring case, dot names left out on request, folders
-// only with storage cards (a marker file at the top) told apart, the fields the flags ask.
+// only with storage cards (a marker file at the top) told apart, the fields asked for.
 TEST_F(FolderDeviceTest, ListsWhatThePatternAndTheFlagsAskFor) {
     for (const char* name : {"b.txt", "B.txt", "a", "\xC3\xA9.txt", "caf\xE9.txt", ".hidden",
                              "Zeta/inner/x", "SD Card/.storage-card", "Plain/inner/.storage-card",
@@ -226,21 +184,12 @@ TEST_F(FolderDeviceTest, ListsWhatThePatternAndTheFlagsAskFor) {
     EXPECT_EQ(Names("\\*.*", FAF_NAME | FAF_NO_HIDDEN_SYS_ROMMODULES).front(), "B.txt");
     EXPECT_EQ(Names("\\*.*", FAF_NAME | FAF_FOLDERS_ONLY),
               (std::vector<std::string>{"Fake", "Plain", "SD Card", "Zeta"}));
-    const std::uint32_t folder = FILE_ATTRIBUTE_DIRECTORY;
-    const std::uint32_t card = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
-    EXPECT_EQ(List("\\s*", FAF_ATTRIBUTES).at(0).record.dwFileAttributes, card);
-    EXPECT_EQ(device_.CeGetFileAttributes(u"\\fake"), folder);
-    EXPECT_EQ(device_.CeGetFileAttributes(u"\\sd card"), card);
-    EXPECT_EQ(device_.CeGetFileAttributes(u"\\Plain\\inner"), folder);
+    EXPECT_EQ(List("\\s*", FAF_ATTRIBUTES).at(0).dwFileAttributes,
+              FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY);
+    EXPECT_EQ(device_.CeGetFileAttributes(u"\\fake"), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(device_.CeGetFileAttributes(u"\\Plain\\inner"), FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(device_.CeGetFileAttributes(u"\\.hidden"),
               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    // A name that is not UTF-8, handed back as the device gave it, reaches the same file.
-    const std::vector<Found> latin1 = List("\\c*", FAF_NAME);
-    ASSERT_EQ(latin1.size(), 1u);
-    const std::u16string name = u"\\" + std::u16string(latin1[0].record.cFileName);
-    EXPECT_TRUE(device_.CeMoveFile(name.c_str(), (u"\\zeta" + name).c_str()));
-    EXPECT_TRUE(fs::exists(root_ / "Zeta/caf\xE9.txt"));
-
     temp_.WriteFile("device/flags/file.bin", std::string(5000, 'f'));
     chmod((root_ / "flags/file.bin").c_str(), 0444);
     fs::create_directory(root_ / "flags" / std::string(255, 'x'));  // the longest name fits
@@ -249,54 +198,41 @@ TEST_F(FolderDeviceTest, ListsWhatThePatternAndTheFlagsAskFor) {
     const auto ticks = [](const FILETIME& t) {
         return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
     };
-    const std::uint32_t allFlags = FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_LOW | FAF_SIZE_HIGH |
-                                   FAF_LASTWRITE_TIME | FAF_LASTACCESS_TIME;
-    for (std::uint32_t flags : {std::uint32_t{FAF_NAME}, std::uint32_t{FAF_ATTRIBUTES}, allFlags}) {
-        const std::vector<Found> found = List("\\flags\\*.*", flags);
-        ASSERT_EQ(found.size(), 2u);
-        const bool every = flags == allFlags;
-        EXPECT_EQ(found[0].name, flags & FAF_NAME ? "file.bin" : "");
-        EXPECT_EQ(found[1].name, flags & FAF_NAME ? std::string(255, 'x') : "");
-        EXPECT_EQ(found[0].record.dwFileAttributes,
-                  flags & FAF_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY : 0u);
-        EXPECT_EQ(found[0].record.nFileSizeLow, every ? 5000u : 0u);
-        EXPECT_EQ(ticks(found[0].record.ftLastWriteTime),
-                  every ? (1600000000 + 11644473600ULL) * 10000000 + 5 : 0u);
-        EXPECT_EQ(ticks(found[0].record.ftLastAccessTime),
-                  every ? (1000000000 + 11644473600ULL) * 10000000 : 0u);
-    }
+    const std::vector<CE_FIND_DATA> found =
+        List("\\flags\\*.*", FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_LOW | FAF_SIZE_HIGH |
+                                 FAF_LASTWRITE_TIME | FAF_LASTACCESS_TIME);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(Utf16ToUtf8(found[1].cFileName), std::string(255, 'x'));
+    const CE_FIND_DATA& file = found[0];
+    EXPECT_EQ(file.dwFileAttributes, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(file.nFileSizeLow, 5000u);
+    EXPECT_EQ(ticks(file.ftLastWriteTime), (1600000000 + 11644473600ULL) * 10000000 + 5);
+    EXPECT_EQ(ticks(file.ftLastAccessTime), (1000000000 + 11644473600ULL) * 10000000);
     // Arrays stay valid until freed, each once.
     std::uint32_t count = 0;
     CE_FIND_DATA* array = nullptr;
     ASSERT_TRUE(device_.CeFindAllFiles(u"\\*.*", FAF_NAME, &count, &array));
     EXPECT_EQ(device_.CeRapiFreeBuffer(array), S_OK);
     EXPECT_LT(device_.CeRapiFreeBuffer(array), 0);
-    EXPECT_FALSE(device_.CeFindAllFiles(u"\\*.*", FAF_NAME, nullptr, &array));
-    EXPECT_EQ(device_.CeGetLastError(), ERROR_INVALID_PARAMETER);
 }
 
-// The device registry's section is found ignoring case, and a value is copied whole or not
-// at all. A shortcut's count is of UTF-16 units, its text UTF-8.
+// The device registry's section and value names are found ignoring case (the value's size
+// limit is DeviceFoldersTest's). A shortcut's count is of UTF-16 units, its text UTF-8.
 TEST_F(FolderDeviceTest, ReadsTheDeviceRegistryAndWritesShortcuts) {
     temp_.WriteFile("device/.registry.reg",
                     "Windows Registry Editor Version 5.00\r\n\r\n"
                     "[HKEY_LOCAL_MACHINE\\SYSTEM\\Other]\r\n\"DataPath\"=\"\\\\wrong\"\r\n\r\n"
-                    "[HKEY_LOCAL_MACHINE\\System\\Platform]\r\n"
-                    "\"DataPath\"=\"\\\\Storage Card\\\\\xC3\xA9t\xC3\xA9\"\r\n");
+                    "[HKEY_LOCAL_MACHINE\\System\\Platform]\r\n\"DataPath\"=\"\\\\Card\"\r\n");
     const auto code = [](std::uint32_t error) { return static_cast<std::int32_t>(error); };
     HKEY key = 0;
     ASSERT_EQ(device_.CeRegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SYSTEM\\Platform", 0, 0, &key),
               ERROR_SUCCESS);
-    char16_t value[18];  // exactly the value and its terminating zero
+    char16_t value[8] = {};
     auto* data = reinterpret_cast<std::uint8_t*>(value);
     std::uint32_t type = 0;
-    std::uint32_t size = sizeof value - 2;
-    EXPECT_EQ(device_.CeRegQueryValueEx(key, u"datapath", &type, data, &size),
-              code(ERROR_MORE_DATA));
-    ASSERT_EQ(device_.CeRegQueryValueEx(key, u"DataPath", &type, data, &size), ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(std::u16string(value, size / 2),
-              std::u16string(u"\\Storage Card\\\u00e9t\u00e9") + u'\0');
+    std::uint32_t size = sizeof value;
+    ASSERT_EQ(device_.CeRegQueryValueEx(key, u"datapath", &type, data, &size), ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(value), u"\\Card");
     EXPECT_EQ(device_.CeRegQueryValueEx(key, u"Missing", &type, data, &size),
               code(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(device_.CeRegCloseKey(key), ERROR_SUCCESS);
@@ -306,32 +242,6 @@ TEST_F(FolderDeviceTest, ReadsTheDeviceRegistryAndWritesShortcuts) {
     EXPECT_EQ(device_.CeSHCreateShortcut(u"\\Windows\\\u00e9.lnk", u"\"\\\u00e9\U0001F600\""), 1);
     EXPECT_EQ(TempFolder::ReadFile(root_ / "windows/\xC3\xA9.lnk"),
               "6#\"\\\xC3\xA9\xF0\x9F\x98\x80\"");
-}
-
-// A child process with its own mount namespace mounts a tmpfs on device/card; its exit
-// status tells whether the device shows the mount as a storage card.
-TEST_F(FolderDeviceTest, AMountIsAStorageCard) {
-    fs::create_directory(root_ / "card");
-    const pid_t child = fork();
-    if (child == 0) {
-        if ((unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", (root_ / "card").c_str(), "tmpfs", 0, "size=64k") != 0) {
-            _exit(10);
-        }
-        FolderDevice device(root_.string(), false);
-        _exit(Connect(device) && device.CeGetFileAttributes(u"\\card") ==
-                                     (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY)
-                  ? 0
-                  : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 10) {
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    }
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the mount was not shown as a storage card";
 }
 
 // A configured folder that is missing is waited for, never made; the link's end closes the
@@ -347,7 +257,6 @@ TEST(FolderDeviceLinkTest, TheLinkOpensAndEndsAndErrorsArePerThread) {
     EXPECT_FALSE(fs::exists(temp / "card"));
     fs::create_directory(temp / "card");
     ASSERT_TRUE(Connect(device));
-    EXPECT_EQ(device.WaitForRapiInit(stale, 100), WAIT_FAILED);  // an older attempt's event
     const DeviceHandle file = device.CeCreateFile(u"\\a", GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
     EXPECT_EQ(device.CeRapiUninit(), S_OK);
     EXPECT_FALSE(device.CeCloseHandle(file));

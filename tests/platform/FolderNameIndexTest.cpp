@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "platform/DeviceNameFold.h"
 #include "tests/platform/FolderDeviceFixture.h"
@@ -71,16 +70,6 @@ TEST_F(FolderNameIndexTest, ChangesByOthersAreSeenAtOnce) {
     fs::remove_all(temp_ / "gone");
     EXPECT_EQ(index_.FolderCount(), 1u);
     EXPECT_EQ(Lookup(Indexed("gone", 0), "F1000"), "(unknown)");
-}
-
-TEST_F(FolderNameIndexTest, TheLeastRecentlyUsedFolderMakesRoom) {
-    std::vector<ScopedFd> folders;
-    for (std::size_t i = 0; i <= FolderNameIndex::kMaxFolders; ++i) {
-        folders.push_back(Indexed("d" + std::to_string(i), FolderNameIndex::kMinEntries));
-        EXPECT_EQ(Lookup(folders.front(), "F1000"), "f1000") << "kept in use";
-    }
-    EXPECT_EQ(index_.FolderCount(), FolderNameIndex::kMaxFolders);
-    EXPECT_EQ(Lookup(folders[1], "F1000"), "(unknown)");
 }
 
 // Through the device: once a large folder was scanned, names are found by the index,

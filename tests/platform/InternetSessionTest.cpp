@@ -1,10 +1,9 @@
-// Answers of real web sites through the session: status, headers and body, connection
-// reuse, many responses alive at once, logins, proxies, and servers that fail or lie.
+// Answers of real web sites through the session: connection reuse, answers awaited only to
+// their headers, logins, proxies, and servers that fail or lie.
 #include "platform/InternetSession.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -12,7 +11,6 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/InternetError.h"
 #include "tests/support/RawHttpServer.h"
@@ -25,32 +23,23 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// What a client got: "STATUS BODY", the body read to its end in reads of `step` bytes.
-std::string Reply(HttpFile& file, std::size_t step = 4096) {
+// What a client got: "STATUS BODY", the body read to its end.
+std::string Reply(HttpFile& file) {
     std::uint32_t status = 0;
     EXPECT_TRUE(file.QueryInfoStatusCode(status));
     std::string reply = std::to_string(status) + " ";
-    std::string chunk(step, '\0');
+    std::string chunk(4096, '\0');
     while (std::size_t n = file.Read(chunk.data(), chunk.size())) {
         reply.append(chunk, 0, n);
     }
     return reply;
 }
 
-// 150,000 bytes of one letter, so that a mix-up shows.
-std::string BodyOf(int n) {
-    return std::string(150000, static_cast<char>('a' + n));
-}
-
 class InternetSessionTest : public ::testing::Test {
   protected:
     InternetSessionTest() {
         folder_.WriteFile("large", std::string(8 << 20, 'l'));
-        for (int i = 0; i < 7; ++i) {
-            folder_.WriteFile("body/" + std::to_string(i), BodyOf(i));
-        }
-        site_.Server().Get("/moved",
-                           [](const auto&, auto& res) { res.set_redirect("/body/1", 301); });
+        folder_.WriteFile("body", body_);
         const std::string secret = "file://" + folder_.WriteFile("secret.txt", "local").string();
         site_.Server().Get("/to-file",
                            [secret](const auto&, auto& res) { res.set_redirect(secret); });
@@ -62,32 +51,18 @@ class InternetSessionTest : public ::testing::Test {
         return session_.OpenURL(site_.Url(path));
     }
 
+    const std::string body_ = std::string(150000, 'b');
     TempFolder folder_;
     TestSite site_;  // outlives the session's idle connections
     InternetSession session_;
 };
 
-// A redirect is followed, and the final answer's length and stamp are reported. Answers
-// without either are FileTransferTest's, status codes ServerAccessTest's.
-TEST_F(InternetSessionTest, FollowsARedirectToTheFinalAnswer) {
-    const timespec stamp[2] = {{0, UTIME_OMIT}, {784111777, 0}};  // 1994-11-06 08:49:37 UTC
-    ASSERT_EQ(utimensat(AT_FDCWD, (folder_ / "body/1").c_str(), stamp, 0), 0);
-    auto file = Open("/moved");
-    std::uint32_t length = 0;
-    EXPECT_TRUE(file->QueryInfoContentLength(length));
-    EXPECT_EQ(length, 150000u);
-    SYSTEMTIME time{};
-    EXPECT_TRUE(file->QueryInfoLastModified(time));
-    EXPECT_EQ(time, (SYSTEMTIME{1994, 11, 0, 6, 8, 49, 37}));
-    EXPECT_EQ(Reply(*file, 3000), "200 " + BodyOf(1));
-}
-
 TEST_F(InternetSessionTest, ReusesOneConnectionAndSeeksOnlyAfterARead) {
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(Reply(*Open("/body/1")), "200 " + BodyOf(1));
+        EXPECT_EQ(Reply(*Open("/body")), "200 " + body_);
     }
     // A short unread rest is read away on close, so the connection survives...
-    Open("/body/1")->Close();
+    Open("/body")->Close();
     auto file = Open("/status/200");
     file->SeekToBegin();  // nothing read yet: nothing to do
     char head[4];
@@ -102,45 +77,19 @@ TEST_F(InternetSessionTest, ReusesOneConnectionAndSeeksOnlyAfterARead) {
     EXPECT_EQ(large->Read(head, sizeof head), sizeof head);
     large->Close();
     EXPECT_EQ(large->Read(head, sizeof head), 0u) << "a closed response has no more body";
-    EXPECT_EQ(Reply(*Open("/body/1")), "200 " + BodyOf(1));
+    EXPECT_EQ(Reply(*Open("/body")), "200 " + body_);
     EXPECT_EQ(site_.ConnectionCount(), 2u);
 }
 
-TEST_F(InternetSessionTest, ResponsesAliveAtOnceEachReadTheirOwnBody) {
-    // More responses open at once than the session keeps handles for, read in turns.
-    std::vector<std::unique_ptr<HttpFile>> files;
-    std::vector<std::string> bodies(7);
-    for (int i = 0; i < 7; ++i) {
-        files.push_back(Open("/body/" + std::to_string(i)));
-    }
-    for (bool more = true; more;) {
-        more = false;
-        for (int i = 0; i < 7; ++i) {
-            char chunk[4096];
-            const std::size_t n = files[i]->Read(chunk, sizeof chunk);
-            bodies[i].append(chunk, n);
-            more = more || n > 0;
-        }
-    }
-    for (int i = 0; i < 7; ++i) {
-        EXPECT_EQ(bodies[i], BodyOf(i)) << "response " << i;
-    }
-}
-
-// OpenURL returns at the headers: the body comes only once OpenURL has returned, and a
-// session that waited for it would give up after its stall limit.
+// OpenURL follows a redirect and returns at the final headers: the body comes only once
+// OpenURL has returned, and a session that waited for it would give up after its stall limit.
 TEST(InternetSessionHeadersTest, OpenReturnsAtTheHeadersWithoutWaitingForTheBody) {
     std::promise<void> opened;
     std::shared_future<void> openedFuture = opened.get_future().share();
     RawHttpServer raw([&](RawHttpServer::Connection& c) {
-        std::string request = c.ReadRequest();
-        if (request.find("GET /huge ") != std::string::npos) {
-            return c.Send("HTTP/1.1 200 OK\r\nContent-Length: 4294967301\r\n\r\nhello");
-        }
-        if (request.find("GET /start ") != std::string::npos) {
-            c.Send("HTTP/1.1 302 Found\r\nLocation: /final\r\nContent-Length: 0\r\n\r\n");
-            request = c.ReadRequest();
-        }
+        c.ReadRequest();
+        c.Send("HTTP/1.1 301 Moved\r\nLocation: /final\r\nContent-Length: 0\r\n\r\n");
+        c.ReadRequest();
         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n");
         openedFuture.wait_for(std::chrono::seconds(10));
         c.Send("late!");
@@ -150,10 +99,6 @@ TEST(InternetSessionHeadersTest, OpenReturnsAtTheHeadersWithoutWaitingForTheBody
     auto file = session.OpenURL(raw.Url("/start"));  // after a redirect too
     opened.set_value();
     EXPECT_EQ(Reply(*file), "200 late!");
-    // A length above 4 GiB is reported by its low 32 bits.
-    std::uint32_t length = 0;
-    ASSERT_TRUE(session.OpenURL(raw.Url("/huge"))->QueryInfoContentLength(length));
-    EXPECT_EQ(length, 5u);
 }
 
 // Sets the request's login and sends the request again; returns the new reply.
@@ -201,7 +146,7 @@ TEST(InternetSessionLoginTest, RequestLoginBeatsRememberedLoginBeatsSessionLogin
 }
 
 // settings/ tests the manual proxy, direct connections and the proxy login.
-TEST_F(InternetSessionTest, TheSystemProxyIsTheEnvironmentAndOptionsMayChangeMeanwhile) {
+TEST_F(InternetSessionTest, TheSystemProxyIsTheEnvironments) {
     TinyProxy proxy;
     const char* saved = std::getenv("http_proxy");
     const std::string old = saved != nullptr ? saved : "";
@@ -211,25 +156,6 @@ TEST_F(InternetSessionTest, TheSystemProxyIsTheEnvironmentAndOptionsMayChangeMea
     saved != nullptr ? ::setenv("http_proxy", old.c_str(), 1) : ::unsetenv("http_proxy");
     EXPECT_NE(proxy.Log().find("GET " + site_.Url("/status/200?preconfig")), std::string::npos)
         << proxy.Log();
-
-    // The proxy dialog applies its settings on the window's thread while a run works.
-    std::atomic<bool> stop{false};
-    std::thread dialog([&] {
-        for (int i = 0; !stop; ++i) {
-            const std::string text(static_cast<std::size_t>(i % 300), 'p');
-            session_.SetProxy(i % 2 == 0 ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
-                              proxy.Address());
-            session_.SetOption(INTERNET_OPTION_PROXY_USERNAME, text);
-            session_.SetOption(INTERNET_OPTION_USERNAME, text);
-        }
-    });
-    int answered = 0;
-    for (int i = 0; i < 50; ++i) {
-        answered += Reply(*Open("/status/200")) == "200 status 200" ? 1 : 0;
-    }
-    stop = true;
-    dialog.join();
-    EXPECT_EQ(answered, 50);
 }
 
 // A proxy request names the whole address ("GET http://host/path"); the proxy here answers
@@ -274,11 +200,6 @@ TEST_F(InternetSessionTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
                     c.Reset();
                 }
                 return;
-            } else if (asked("/chunks-cut")) {
-                return c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n");
-            } else if (asked("/close")) {
-                return c.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" +
-                              std::string(7000, 'z'));
             } else if (asked("/stall-")) {
                 c.Send(asked("/stall-body") ? "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"
                                             : "HTTP/1.1 200 OK\r\nContent-");
@@ -303,8 +224,6 @@ TEST_F(InternetSessionTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
         // address, the start of the error text or the body's length
         {server.Url("/short"), "transfer closed with 40000 bytes remaining"},
         {server.Url("/reset"), "Recv failure"},
-        {server.Url("/chunks-cut"), "transfer closed with outstanding read data"},
-        {server.Url("/close"), "200 " + std::string(7000, 'z')},  // ended by the close: whole
         {server.Url("/stall-body"), "Operation timed out"},
         {server.Url("/stall-headers"), "Operation timed out"},
         {server.Url("/excess"), "200 hello"},
@@ -312,7 +231,6 @@ TEST_F(InternetSessionTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
         {server.Url("/length-and-chunks"),
          "The server's answer gives both a length and chunked encoding"},
         {"file://" + (folder_ / "secret.txt").string(), "Protocol \"file\""},
-        {"ftp://127.0.0.1:" + closedPort + "/x", "Protocol \"ftp\""},
         {site_.Url("/to-file"), "Protocol \"file\""},
         {"not an address", "URL using bad"},
         {"http://127.0.0.1:" + closedPort + "/x",

@@ -45,15 +45,5 @@ TEST(WideTextTest, ConvertsValidTextAndEscapesEachByteOfAnInvalidSequence) {
               "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
-TEST(WideTextTest, RoundTripsEveryTwoByteString) {
-    std::string bytes;
-    for (int a = 0; a < 256; ++a) {
-        for (int b = 0; b < 256; ++b) {
-            bytes = {static_cast<char>(a), static_cast<char>(b)};
-            ASSERT_EQ(Utf16ToUtf8(Utf8ToUtf16(bytes)), bytes) << a << " " << b;
-        }
-    }
-}
-
 }  // namespace
 }  // namespace zephyrate
