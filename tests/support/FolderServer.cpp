@@ -8,8 +8,6 @@
 #include <memory>
 #include <vector>
 
-#include "platform/HttpDate.h"
-
 namespace zephyrate::test {
 
 namespace {
@@ -33,18 +31,6 @@ struct OpenFile {
 };
 
 }  // namespace
-
-std::string HttpDateOf(std::time_t seconds) {
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    const auto field = [](int value) { return static_cast<std::uint16_t>(value); };
-    return FormatHttpDate({.wYear = field(parts.tm_year + 1900),
-                           .wMonth = field(parts.tm_mon + 1),
-                           .wDay = field(parts.tm_mday),
-                           .wHour = field(parts.tm_hour),
-                           .wMinute = field(parts.tm_min),
-                           .wSecond = field(parts.tm_sec)});
-}
 
 FolderServer::FolderServer(std::filesystem::path root, int port) : root_(std::move(root)) {
     server_.Server().Get(
