@@ -54,9 +54,9 @@ TEST_F(ConsoleTest, ProgressShowsTextsThroughputAndBarAndPassesStopRequestsOn) {
     // the bar stops at its end.
     surface_.Clear();
     EXPECT_EQ(console_.ReportProgress(0, 5000000000, "c"), 0);
-    EXPECT_EQ(surface_.StatusTexts(), Events{"Retrieving: c  5000000000/???"});
+    EXPECT_EQ(surface_.EventsOf("status"), Events{"Retrieving: c  5000000000/???"});
     EXPECT_EQ(surface_.EventsOf("range"), Events{"0"});
-    EXPECT_EQ(surface_.Positions(), std::vector<std::uint32_t>{0xFFFFFFFFu});
+    EXPECT_EQ(surface_.EventsOf("position"), Events{"4294967295"});
 
     // done 0 restarts the clock and shows 0 for no time elapsed; 512 ms later, across the
     // wrap of the tick count, 512 KiB make 1000 Kbps.
@@ -73,7 +73,7 @@ TEST_F(ConsoleTest, ProgressShowsTextsThroughputAndBarAndPassesStopRequestsOn) {
     EXPECT_EQ(console_.ReportProgress(100, 50, "a"), 1);
     console_.Control().SetCancelAll();
     EXPECT_EQ(console_.ReportProgress(100, 60, "a"), -1);
-    EXPECT_EQ(surface_.Positions(), std::vector<std::uint32_t>({50, 0, 60, 0}));
+    EXPECT_EQ(surface_.EventsOf("position"), Events({"50", "0", "60", "0"}));
 }
 
 }  // namespace

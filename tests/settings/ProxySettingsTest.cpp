@@ -11,7 +11,7 @@
 #include "platform/InternetSession.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/TempFolder.h"
-#include "tests/support/TestHttpServer.h"
+#include "tests/support/TestSite.h"
 #include "tests/support/TinyProxy.h"
 
 namespace zephyrate::test {
@@ -30,9 +30,8 @@ TEST(ProxyChoiceTest, MapsStoredValuesAndChoicesBothWays) {
 // The proxy answers 407 without its login, so the status tells whether a request went
 // through it, and with the login. The route seen from zephyrate-sync is ZephyrateSyncTest's.
 TEST(ApplyProxyTest, TheStoredProxyAndItsLoginReachTheSession) {
-    TestHttpServer server;  // outlives the session's idle connections
-    server.Server().Get("/", [](const auto&, auto& res) { res.set_content("hi", "text/plain"); });
-    server.Start();
+    TestSite site;  // outlives the session's idle connections
+    site.Start();
     TinyProxy proxy("pxuser", "pxpass");
     TempFolder temp;
     SettingsStore settings((temp / "settings.reg").string());
@@ -49,7 +48,7 @@ TEST(ApplyProxyTest, TheStoredProxyAndItsLoginReachTheSession) {
         settings.SetProxyPassword(password);
         ApplyProxy(settings, session);
         std::uint32_t answer = 0;
-        session.OpenURL(server.Url("/"))->QueryInfoStatusCode(answer);
+        session.OpenURL(site.Url("/status/200"))->QueryInfoStatusCode(answer);
         EXPECT_EQ(answer, status) << useProxy << " " << user;
     }
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,9 +16,10 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/InternetError.h"
 #include "platform/MemoryFile.h"
-#include "tests/platform/FolderDeviceFixture.h"
 #include "tests/support/ConsoleFixture.h"
+#include "tests/support/RawHttpServer.h"
 #include "transfer/DeviceFolders.h"
 
 namespace zephyrate::test {
@@ -34,6 +36,9 @@ class DeviceWriterTest : public ConsoleFixture {
         source.Write(contents.data(), contents.size());
         return WriteToDevice(context_, entry_, source, path, 0);
     }
+    std::ptrdiff_t Count(std::string_view folder) const {
+        return std::distance(fs::directory_iterator(OnDevice(folder)), {});
+    }
     FileEntry entry_;
 };
 
@@ -44,13 +49,13 @@ TEST_F(DeviceWriterTest, OneReportPerChunkWithTheBytesTheDeviceTookAndTheServerS
                                          {8192, Sizes{4096, 8192, 8192}}}) {
         SCOPED_TRACE(size);
         surface_.Clear();
-        const std::string contents = Bytes(size, static_cast<unsigned>(size));
+        const std::string contents(size, static_cast<char>('a' + size % 26));
         EXPECT_TRUE(Write(contents, "\\Zephyrate\\news\\docs/a.bin"));
         Texts reports;
         for (const std::size_t done : reported) {
             reports.push_back("Retrieving: docs/a.bin  " + std::to_string(done) + "/???");
         }
-        EXPECT_EQ(surface_.StatusTexts(), reports);
+        EXPECT_EQ(surface_.EventsOf("status"), reports);
         const fs::path file = OnDevice("Zephyrate/news/docs/a.bin");
         struct stat info {};
         ASSERT_EQ(stat(file.c_str(), &info), 0);  // before reading it moves the access time
@@ -60,7 +65,27 @@ TEST_F(DeviceWriterTest, OneReportPerChunkWithTheBytesTheDeviceTookAndTheServerS
     EXPECT_EQ(Job().PresentObjects, Texts(3, "\\Zephyrate\\news\\docs/a.bin"));
 }
 
-// Old copies the device will not delete (locked by another process, read-only) go to the
+// Stopped by the user between chunks or cut short by the server, a write leaves the old
+// copy as it was and no temporary file; a stop leaves its code in the entry.
+TEST_F(DeviceWriterTest, AWriteThatBreaksOffLeavesTheOldCopy) {
+    RawHttpServer cut([](RawHttpServer::Connection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(20000, 'x'));
+    });
+    Place("device/news/a.bin", "the old copy", kStamp);
+    for (const int stop : {1, -1}) {
+        stop == 1 ? console_.Control().SetCancelThisJob() : console_.Control().SetCancelAll();
+        EXPECT_FALSE(Write(std::string(10000, 'n'), "\\news\\a.bin"));
+        EXPECT_EQ(entry_.Result, stop);
+    }
+    const std::unique_ptr<HttpFile> response = session_.OpenURL(cut.Url("/a.bin"));
+    EXPECT_THROW(WriteToDevice(context_, entry_, *response, "\\news\\a.bin", 0), InternetError);
+    EXPECT_EQ(Read(OnDevice("news/a.bin")), "the old copy");
+    EXPECT_EQ(Count("news"), 1) << "a leftover";
+    EXPECT_TRUE(Job().PresentObjects.empty());
+}
+
+// Old copies the device will not delete (locked by another program, read-only) go to the
 // trash under the lowest free number and the new file takes their place; without a trash
 // folder the write fails and the old copy stays. A folder that stands where the file must go
 // holds the user's files: it stays, out of the trash, and the entry fails. What a killed run
@@ -72,14 +97,13 @@ TEST_F(DeviceWriterTest, OldCopiesGoToTheTrashFoldersInTheWayStayStaleTemporarie
     EXPECT_FALSE(Write("new b", "\\news\\b.txt"));
     EXPECT_EQ(Read(OnDevice("news/b.txt")), "read-only");
 
-    temp_.WriteFile("device/news/a.txt", "locked");
+    const fs::path locked = temp_.WriteFile("device/news/a.txt", "locked");
     temp_.WriteFile("device/news/c.txt/inside.txt", "the user's");
     temp_.WriteFile("device/Zephyrate/Trash/a.txt.002", "older");
-    {
-        OtherProcessLock lock(OnDevice("news/a.txt"));
-        ASSERT_TRUE(lock.Locked());
-        EXPECT_TRUE(Write("new a", "\\news\\a.txt"));
-    }
+    const int lock = open(locked.c_str(), O_RDONLY | O_CLOEXEC);  // another open file's lock
+    ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+    EXPECT_TRUE(Write("new a", "\\news\\a.txt"));
+    close(lock);
     EXPECT_TRUE(Write("new b", "\\news\\b.txt"));
     EXPECT_FALSE(Write("new c", "\\news\\c.txt"));
     EXPECT_EQ(entry_.Result, 2);
@@ -88,27 +112,23 @@ TEST_F(DeviceWriterTest, OldCopiesGoToTheTrashFoldersInTheWayStayStaleTemporarie
               "the user'sthe user's");
     EXPECT_EQ(Read(OnDevice("Zephyrate/Trash/a.txt.001")), "locked");
     EXPECT_EQ(Read(OnDevice("Zephyrate/Trash/b.txt.001")), "read-only");
-    EXPECT_EQ(std::distance(fs::directory_iterator(OnDevice("Zephyrate/Trash")), {}), 3);
-    EXPECT_EQ(std::distance(fs::directory_iterator(OnDevice("news")), {}), 4) << "a leftover";
-}
-
-// Whether this process may make a private mount namespace (needs CAP_SYS_ADMIN).
-bool CanMountPrivately() {
-    const pid_t child = fork();
-    if (child == 0) {
-        _exit(unshare(CLONE_NEWNS) == 0 ? 0 : 1);
-    }
-    int status = 1;
-    return child > 0 && waitpid(child, &status, 0) == child && status == 0;
+    EXPECT_EQ(Count("Zephyrate/Trash"), 3);
+    EXPECT_EQ(Count("news"), 4) << "a leftover";
 }
 
 // A device with room for the new file but not for it beside the old copy: the old copy
-// makes way and the file is written in place, as the device itself writes files.
+// makes way and the file is written in place, as the device itself writes files. The
+// small device is a tmpfs in a child's own mount namespace.
 TEST_F(DeviceWriterTest, WithoutRoomForTwoCopiesTheFileIsWrittenInPlace) {
-    if (!CanMountPrivately()) {
+    const pid_t probe = fork();
+    if (probe == 0) {
+        _exit(unshare(CLONE_NEWNS) == 0 ? 0 : 1);
+    }
+    int status = 1;
+    if (waitpid(probe, &status, 0) != probe || status != 0) {
         GTEST_SKIP() << "no private mounts here";
     }
-    const std::string contents = Bytes(56 * 1024);
+    const std::string contents(56 * 1024, 'n');
     const auto writeOnASmallDevice = [&] {
         // 96 KiB: the old copy of 56 KiB leaves 40 KiB, too little for a second copy.
         if (unshare(CLONE_NEWNS) != 0 ||
@@ -116,7 +136,8 @@ TEST_F(DeviceWriterTest, WithoutRoomForTwoCopiesTheFileIsWrittenInPlace) {
             mount("tmpfs", root_.c_str(), "tmpfs", 0, "size=96k") != 0) {
             _exit(1);
         }
-        temp_.WriteFile("device/a.bin", Bytes(56 * 1024, 7));
+        temp_.WriteFile("device/a.bin", std::string(56 * 1024, 'o'));
+        // A device of its own: the fixture's one holds the folder under the mount.
         FolderDevice small(root_.string(), false);
         RAPIINIT init;
         small.CeRapiInitEx(init);
