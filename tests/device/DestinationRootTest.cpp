@@ -5,10 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
-#include <vector>
-
 #include "device/DeviceConnection.h"
 #include "device/DeviceContext.h"
 #include "engine/SyncRun.h"
@@ -112,8 +108,6 @@ TEST_F(DestinationRootTest, WithoutAutomaticSelectionAMissingRootIsAskedForUntil
 }
 
 TEST_F(DestinationRootTest, SetDevicePathAsksWithForceStoresAsTypedAndClosesTheLink) {
-    OnSetDevicePath(context_);  // no device: the connection message only
-    EXPECT_TRUE(Questions().empty());
     fs::create_directories(temp_ / "device");
     surface_.QueueDestination("Not there yet\\", false);
     OnSetDevicePath(context_);

@@ -44,99 +44,66 @@ class SyncRunTest : public ConsoleFixture {
     const fs::path home_ = fs::current_path();
 };
 
-TEST_F(SyncRunTest, ARunSettlesTheRootAsksForTheAddressAndRunsItsJob) {
-    temp_.WriteFile("device/Storage Card/.storage-card", "");
-    surface_.QueueUrl(site_.Address("/sub/index.txt"));
-    EXPECT_EQ(SyncRun(console_).outcome, RunOutcome::Finished);
-    EXPECT_EQ(surface_.EventsOf("status").front(), "Connecting to mobile device.");
-    EXPECT_EQ(surface_.LastStatus(), "Finished");
-    EXPECT_EQ(surface_.EventsOf("mode"), (Texts{"running", "idle"}));
-    EXPECT_TRUE(surface_.EventsOf("destination").empty());  // automatic selection asks nothing
-    EXPECT_EQ(settings_.PrePath(), "\\Storage Card\\Zephyrate");
-    EXPECT_EQ(Read(OnDevice("Storage Card/Zephyrate/news/a.txt")), "alpha");
-    EXPECT_TRUE(fs::exists(temp_ / ("127.0.0.1:" + std::to_string(site_.Port()) + ".log")));
-    EXPECT_FALSE(console_.Control().Running());
-}
-
-// The closing status and the outcome sum up the job, with the typed reasons of a failed
-// fetch and of a file the device would not take. A stop request left from before stops the
-// next run's job: a skip ends it with errors, a cancel of all interrupts the run.
+// A run settles the root (on the storage card, without a question, or asked and
+// cancelled), asks for the address and runs its job; the closing status and the outcome
+// sum the job up, with the typed reasons of a failed fetch and of a file the device would
+// not take. A stop request left from before stops the next run's job.
 TEST_F(SyncRunTest, TheOutcomeSumsUpTheJob) {
     using Fetch = FetchFailure::Kind;
     using Write = DeviceWriteFailure::Kind;
-    const std::string parsed = "Kestrelwynd NV|Succesfully parsed server configuration file|0";
+    const std::string job = "Kestrelwynd NV|";
+    const std::string errors = "There were error(s). Check details for more info.";
+    const std::string parsed = job + "Succesfully parsed server configuration file|0";
     const struct {
-        std::string name;
         std::string path;  // of the typed address; empty: the question is cancelled
-        int stop;          // 1: skip, -1: cancel all
+        bool stop;         // a request to cancel all, left from before
         RunOutcome outcome;
-        Texts rows;
+        std::string status, jobRow;
         Fetch fetch;
         Write write;
     } cases[] = {
-        {"cancelled address", "", 0, RunOutcome::Finished, {}, Fetch::None, Write::None},
-        {"missing index",
-         "/none.txt",
-         0,
-         RunOutcome::Errors,
-         {"Kestrelwynd NV|Connection with server failed|1"},
-         Fetch::HttpStatus,
+        {"", false, RunOutcome::NoRoot, "Connecting to mobile device.", "", Fetch::None,
          Write::None},
-        {"skip",
-         "/sub/index.txt",
-         1,
-         RunOutcome::Errors,
-         {"Kestrelwynd NV|User abort|1"},
-         Fetch::None,
+        {"/sub/index.txt", false, RunOutcome::Finished, "Finished", parsed, Fetch::None,
          Write::None},
-        {"cancel all",
-         "/sub/index.txt",
-         -1,
-         RunOutcome::Interrupted,
-         {"Kestrelwynd NV|User abort|1"},
-         Fetch::None,
+        {"", false, RunOutcome::Finished, "Finished", "", Fetch::None, Write::None},
+        {"/none.txt", false, RunOutcome::Errors, errors, job + "Connection with server failed|1",
+         Fetch::HttpStatus, Write::None},
+        {"/sub/index.txt", true, RunOutcome::Interrupted, errors, job + "User abort|1", Fetch::None,
          Write::None},
         // Read-only, and no trash folder to move it to.
-        {"read-only copy",
-         "/sub/index.txt",
-         0,
-         RunOutcome::Errors,
-         {parsed, "Kestrelwynd NV: a.txt|Failed: Error: writing file data to device.|1"},
-         Fetch::None,
+        {"/sub/index.txt", false, RunOutcome::Errors, errors, parsed, Fetch::None,
          Write::AccessDenied},
     };
-    chmod(temp_.WriteFile("device/Zephyrate/news/a.txt", "old").c_str(), 0444);
+    temp_.WriteFile("device/Storage Card/.storage-card", "");
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.path + c.status);
         surface_.Clear();
         if (!c.path.empty()) {
             surface_.QueueUrl(site_.Address(c.path));
         }
-        if (c.stop != 0) {
-            c.stop == 1 ? console_.Control().SetCancelThisJob() : console_.Control().SetCancelAll();
+        if (c.stop) {
+            console_.Control().SetCancelAll();
         }
+        if (c.write != Write::None) {
+            fs::remove(OnDevice("Storage Card/Zephyrate/news/a.txt"));
+            chmod(temp_.WriteFile("device/Storage Card/Zephyrate/news/a.txt", "old").c_str(), 0444);
+        }
+        settings_.SetDontask(c.outcome != RunOutcome::NoRoot);
         const RunResult result = SyncRun(console_);
         EXPECT_EQ(result.outcome, c.outcome);
-        EXPECT_EQ(Rows(), c.rows);
+        EXPECT_EQ(surface_.LastStatus(), c.status);
+        EXPECT_EQ(Rows().empty() ? "" : Rows().front(), c.jobRow);
         EXPECT_EQ(result.fetch.kind, c.fetch);
         EXPECT_EQ(result.deviceWrite.kind, c.write);
-        EXPECT_EQ(surface_.LastStatus(), c.outcome == RunOutcome::Finished
-                                             ? "Finished"
-                                             : "There were error(s). Check details for more info.");
-        EXPECT_EQ(surface_.EventsOf("rows-cleared").size(), 1u);  // each run starts empty
+        EXPECT_EQ(surface_.EventsOf("destination").size(),
+                  c.outcome == RunOutcome::NoRoot ? 1u : 0u);
+        EXPECT_EQ(surface_.EventsOf("mode").back(), "idle");
+        EXPECT_FALSE(console_.Control().Running());
     }
-    EXPECT_EQ(Read(OnDevice("Zephyrate/news/a.txt")), "old");
-}
-
-TEST_F(SyncRunTest, ARootQuestionCancelledEndsTheRunWithoutAJob) {
-    settings_.SetDontask(false);
-    settings_.SetPrePath("\\Zephyrate");
-    EXPECT_EQ(SyncRun(console_).outcome, RunOutcome::NoRoot);
-    EXPECT_EQ(surface_.EventsOf("destination"), Texts{"Enter the root directory|\\Zephyrate|0"});
-    EXPECT_EQ(surface_.LastStatus(), "Connecting to mobile device.");
-    EXPECT_EQ(surface_.EventsOf("mode").back(), "idle");
-    EXPECT_TRUE(surface_.EventsOf("url").empty());
-    EXPECT_FALSE(console_.Control().Running());
+    EXPECT_EQ(settings_.PrePath(), "\\Storage Card\\Zephyrate");
+    EXPECT_EQ(Read(OnDevice("Storage Card/Zephyrate/news/a.txt")), "old");
+    EXPECT_TRUE(fs::exists(temp_ / ("127.0.0.1:" + std::to_string(site_.Port()) + ".log")));
 }
 
 }  // namespace
