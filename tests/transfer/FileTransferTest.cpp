@@ -15,21 +15,19 @@ namespace zephyrate::test {
 namespace {
 
 using namespace std::string_literals;
-const std::string kBody = "second";
+const std::string kBody = "status 200";  // also what /status/200 answers
 const std::string kInvalid =
     "Invalid synchronisation object. Please contact support@kestrelwynd.example";
 const std::string kWriteError = "Error: writing file data to device";
 
 class FileTransferTest : public ConsoleFixture {
   protected:
-    // The site's files carry a stamp and a length; /nostamp and /nolength lack one each.
+    // The site's files carry a stamp and a length; /status/200 has no stamp and /nolength
+    // no length.
     FileTransferTest() {
-        site_.Server().Get("/nostamp", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content(kBody, "application/octet-stream");
-        });
         site_.Server().Get("/nolength", [](const httplib::Request&, httplib::Response& res) {
             res.set_header("Last-Modified", HttpDateOf(kStamp));
-            res.set_chunked_content_provider("application/octet-stream",
+            res.set_chunked_content_provider("text/plain",
                                              [](std::size_t, httplib::DataSink& sink) {
                                                  sink.write(kBody.data(), kBody.size());
                                                  sink.done();
@@ -42,11 +40,11 @@ class FileTransferTest : public ConsoleFixture {
         site_.Start();
         Job().ServerFolderAddress = site_.Address("");
     }
-    // An entry for name whose body comes from an absolute address.
-    static FileEntry Entry(const std::string& name, const std::string& address) {
+    // An entry for name whose body comes from a path of the site.
+    FileEntry Entry(const std::string& name, const std::string& path = "/a") const {
         FileEntry entry;
         entry.Name = name;
-        entry.Url = address;
+        entry.Url = path.starts_with("/") ? site_.Url(path) : path;
         entry.UrlIsAbsolute = true;
         return entry;
     }
@@ -54,32 +52,37 @@ class FileTransferTest : public ConsoleFixture {
 
 TEST_F(FileTransferTest, TheCopyIsCurrentWithTheSameLengthAndAStampWithinTwoSeconds) {
     const struct {
-        const char* name;
+        const char* path;
         std::string copy;    // the device copy before the step; empty: none
         std::time_t offset;  // its stamp minus the server's (without one: the time of the step)
         bool force;
         int outcome;
     } cases[] = {
-        {"a", "", 0, false, 0},           {"a", kBody, 2, false, 3},
-        {"a", kBody, -2, false, 3},       {"a", kBody, 3, false, 0},
-        {"a", kBody, -3, false, 0},       {"a", "first", 0, false, 0},
-        {"a", "xxxxxx", 0, false, 3},     {"a", "xxxxxx", 0, true, 0},
-        {"nostamp", kBody, -3, false, 0}, {"nolength", kBody, 0, false, 0},
+        {"/a", "", 0, false, 0},
+        {"/a", kBody, 2, false, 3},
+        {"/a", kBody, -2, false, 3},
+        {"/a", kBody, 3, false, 0},
+        {"/a", kBody, -3, false, 0},
+        {"/a", "first", 0, false, 0},
+        {"/a", "xxxxxxxxxx", 0, false, 3},
+        {"/a", "xxxxxxxxxx", 0, true, 0},
+        {"/status/200", kBody, -3, false, 0},
+        {"/nolength", kBody, 0, false, 0},
     };
+    const fs::path copy = OnDevice("Zephyrate/news/a");
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + " " + c.copy + " " + std::to_string(c.offset));
-        const std::time_t server = c.name == std::string("nostamp") ? std::time(nullptr) : kStamp;
-        const fs::path copy = OnDevice("Zephyrate/news/"s + c.name);
+        SCOPED_TRACE(c.path + (" " + c.copy) + " " + std::to_string(c.offset));
+        const std::time_t server = c.path == "/status/200"s ? std::time(nullptr) : kStamp;
         fs::remove(copy);
         if (!c.copy.empty()) {
-            Place("device/Zephyrate/news/"s + c.name, c.copy, server + c.offset);
+            Place("device/Zephyrate/news/a", c.copy, server + c.offset);
         }
-        FileEntry entry = Named(c.name);
+        FileEntry entry = Entry("a", c.path);
         EXPECT_EQ(Step(entry, c.force), c.outcome);
         EXPECT_EQ(Read(copy), c.outcome == 0 ? kBody : c.copy);
         EXPECT_NEAR(ModifiedAt(copy), c.outcome == 0 ? server : server + c.offset, 1);
     }
-    EXPECT_EQ(surface_.LastStatus(), "Retrieving: nolength  6/???");
+    EXPECT_EQ(surface_.LastStatus(), "Retrieving: a  10/???");
 }
 
 // The row's steps and the progress of a written file, and none for a current one. Links
@@ -102,7 +105,7 @@ TEST_F(FileTransferTest, FavoriteAndShortcutAreWrittenAfterTheFileAndReplaced) {
     EXPECT_EQ(entry.StatusText, "Synchronisation succesful");
     EXPECT_EQ(surface_.EventsOf("row-changed"),
               (Texts{"0|Connecting|2", "0|Checking time stamp|2", "0|Downloading to device|2"}));
-    EXPECT_EQ(surface_.EventsOf("status")[0], "Retrieving: a.exe  6/6");
+    EXPECT_EQ(surface_.EventsOf("status")[0], "Retrieving: a.exe  10/10");
     EXPECT_EQ(Read(favorite), "[InternetShortcut]\r\nURL=file://" + file);
     EXPECT_EQ(ModifiedAt(favorite), kStamp);
     EXPECT_EQ(Read(shortcut), "23#\"" + file + "\"");
@@ -136,18 +139,17 @@ TEST_F(FileTransferTest, FavoriteAndShortcutAreWrittenAfterTheFileAndReplaced) {
 // those are refused before the server is asked and the row changes.
 TEST_F(FileTransferTest, AnEntryFailsAloneAndLeavesNoFile) {
     const std::string refused = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
-    const std::string a = site_.Url("/a");
     const struct {
         std::string root;
         FileEntry entry;
         std::string text;  // its start
     } cases[] = {
-        {"\\Zephyrate", Entry("a.txt", site_.Url("/status/400")), "HTTP ERROR CODE: 400"},
+        {"\\Zephyrate", Entry("a.txt", "/status/400"), "HTTP ERROR CODE: 400"},
         {"\\Zephyrate", Entry("a.txt", refused), "Failed to connect"},
-        {"\\Windows\\Data", Entry("a.txt", a), kInvalid},
-        {"\\Zephyrate", Entry(std::string(256, 'n'), a), kWriteError},
-        {"\\Zephyrate", Entry("../escape.txt", a), kWriteError},
-        {"\\Zephyrate", Entry("", a), kWriteError},  // "Url: http://host/" names no file
+        {"\\Windows\\Data", Entry("a.txt"), kInvalid},
+        {"\\Zephyrate", Entry(std::string(256, 'n')), kWriteError},
+        {"\\Zephyrate", Entry("../escape.txt"), kWriteError},
+        {"\\Zephyrate", Entry(""), kWriteError},  // "Url: http://host/" names no file
     };
     for (auto c : cases) {
         SCOPED_TRACE(c.text + " " + c.entry.Name);
