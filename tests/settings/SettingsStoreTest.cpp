@@ -1,5 +1,6 @@
-// The store on its own: defaults, the table's read rules, a restart, and a file it may
-// not change. How the file itself is parsed, replaced and located is RegistryFileTest's.
+// The settings store on its own: defaults, the table's read rules, a restart, and a file
+// it may not change (how the file itself is parsed, replaced and located is the registry
+// file's test); and the stored proxy choice, applied to a real session and tinyproxy.
 #include "settings/SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +12,14 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "platform/InternetSession.h"
+#include "settings/ProxySettings.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestSite.h"
+#include "tests/support/TinyProxy.h"
 
 namespace zephyrate {
 namespace {
@@ -182,6 +188,42 @@ TEST_F(SettingsStoreTest, ProcessesAndThreadsWritingAtOnceLoseNothing) {
     }
     EXPECT_EQ(found, 4 * kEach);
     EXPECT_EQ(std::distance(fs::directory_iterator(File().parent_path()), {}), 1);
+}
+
+TEST(ProxyChoiceTest, MapsStoredValuesAndChoicesBothWays) {
+    for (const auto& [useProxy, choice] :
+         {std::pair{1, kProxyChoiceDirect}, {0, kProxyChoiceSystem}, {3, kProxyChoiceManual}}) {
+        EXPECT_EQ(ProxyChoiceOf(useProxy), choice);
+        EXPECT_EQ(UseProxyOf(choice, 2), useProxy);
+    }
+    EXPECT_EQ(ProxyChoiceOf(2), kProxyChoiceSystem);  // values no dialog writes
+    EXPECT_EQ(UseProxyOf(-1, 2), 2);                  // no button selected: the stored one
+}
+
+// The proxy answers 407 without its login, so the status tells whether a request went
+// through it, and with the login. The route seen from zephyrate-sync is ZephyrateSyncTest's.
+TEST(ApplyProxyTest, TheStoredProxyAndItsLoginReachTheSession) {
+    test::TestSite site;  // outlives the session's idle connections
+    site.Start();
+    test::TinyProxy proxy("pxuser", "pxpass");
+    TempFolder temp;
+    SettingsStore settings((temp / "settings.reg").string());
+    settings.SetProxyServer(proxy.Address());  // with its port, and ProxyPort empty
+    InternetSession session;
+    // The login goes on whatever ProxyAuth says (off), an emptied one goes off, and a
+    // direct connection (1) leaves the manual proxy (3) unused.
+    for (const auto& [useProxy, user, password, status] : {std::tuple{3, "", "", 407u},
+                                                           {3, "pxuser", "pxpass", 200u},
+                                                           {3, "", "", 407u},
+                                                           {1, "", "", 200u}}) {
+        settings.SetUseProxy(useProxy);
+        settings.SetProxyUsername(user);
+        settings.SetProxyPassword(password);
+        ApplyProxy(settings, session);
+        std::uint32_t answer = 0;
+        session.OpenURL(site.Url("/status/200"))->QueryInfoStatusCode(answer);
+        EXPECT_EQ(answer, status) << useProxy << " " << user;
+    }
 }
 
 }  // namespace
