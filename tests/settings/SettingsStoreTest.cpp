@@ -111,7 +111,7 @@ struct AsOrdinaryUser {
 
 // A file the store may not change stays byte for byte; reads give what it holds (the
 // defaults when it cannot be read), and changes hold in the store, listed with the reason,
-// until the file takes them. The terminal's end of this is ZephyrateSyncSettingsTest's.
+// until the file takes them.
 TEST_F(SettingsStoreTest, ChangesTheFileRefusesHoldForTheRunAndAreListed) {
     for (const char* name : {"read-only.reg", "in-read-only-folder.reg", "unreadable.reg"}) {
         folder_.WriteFile("zephyrate/"s + name, std::string(kHead) + "\"UseProxy\"=dword:1\n");
@@ -201,7 +201,7 @@ TEST(ProxyChoiceTest, MapsStoredValuesAndChoicesBothWays) {
 }
 
 // The proxy answers 407 without its login, so the status tells whether a request went
-// through it, and with the login. The route seen from zephyrate-sync is ZephyrateSyncTest's.
+// through it, and with the login.
 TEST(ApplyProxyTest, TheStoredProxyAndItsLoginReachTheSession) {
     test::TestSite site;  // outlives the session's idle connections
     site.Start();
@@ -212,10 +212,9 @@ TEST(ApplyProxyTest, TheStoredProxyAndItsLoginReachTheSession) {
     InternetSession session;
     // The login goes on whatever ProxyAuth says (off), an emptied one goes off, and a
     // direct connection (1) leaves the manual proxy (3) unused.
-    for (const auto& [useProxy, user, password, status] : {std::tuple{3, "", "", 407u},
-                                                           {3, "pxuser", "pxpass", 200u},
-                                                           {3, "", "", 407u},
-                                                           {1, "", "", 200u}}) {
+    const std::tuple<int, const char*, const char*, std::uint32_t> cases[] = {
+        {3, "", "", 407}, {3, "pxuser", "pxpass", 200}, {3, "", "", 407}, {1, "", "", 200}};
+    for (const auto& [useProxy, user, password, status] : cases) {
         settings.SetUseProxy(useProxy);
         settings.SetProxyUsername(user);
         settings.SetProxyPassword(password);

@@ -65,28 +65,25 @@ class FileTransferTest : public ConsoleFixture {
 };
 
 TEST_F(FileTransferTest, TheCopyIsCurrentWithTheSameLengthAndAStampWithinTwoSeconds) {
+    // Paths of the site: with stamp and length, without a stamp, without a length.
+    const std::string a = "/a", noStamp = "/status/200", noLength = "/nolength";
+    const std::string same(kBody.size(), 'x');  // other bytes of the same length
     const struct {
-        const char* path;
+        std::string path;
         std::string copy;    // the device copy before the step; empty: none
         std::time_t offset;  // its stamp minus the server's (without one: the time of the step)
         bool force;
         int outcome;
     } cases[] = {
-        {"/a", "", 0, false, 0},
-        {"/a", kBody, 2, false, 3},
-        {"/a", kBody, -2, false, 3},
-        {"/a", kBody, 3, false, 0},
-        {"/a", kBody, -3, false, 0},
-        {"/a", "first", 0, false, 0},
-        {"/a", "xxxxxxxxxx", 0, false, 3},
-        {"/a", "xxxxxxxxxx", 0, true, 0},
-        {"/status/200", kBody, -3, false, 0},
-        {"/nolength", kBody, 0, false, 0},
+        {a, "", 0, false, 0},           {a, kBody, 2, false, 3},  {a, kBody, -2, false, 3},
+        {a, kBody, 3, false, 0},        {a, kBody, -3, false, 0}, {a, "first", 0, false, 0},
+        {a, same, 0, false, 3},         {a, same, 0, true, 0},    {noStamp, kBody, -3, false, 0},
+        {noLength, kBody, 0, false, 0},
     };
     const fs::path copy = OnDevice("Zephyrate/news/a");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path + (" " + c.copy) + " " + std::to_string(c.offset));
-        const std::time_t server = c.path == "/status/200"s ? std::time(nullptr) : kStamp;
+        const std::time_t server = c.path == noStamp ? std::time(nullptr) : kStamp;
         fs::remove(copy);
         if (!c.copy.empty()) {
             Place("device/Zephyrate/news/a", c.copy, server + c.offset);
@@ -153,28 +150,24 @@ TEST_F(FileTransferTest, FavoriteAndShortcutAreWrittenAfterTheFileAndReplaced) {
 // those are refused before the server is asked and the row changes.
 TEST_F(FileTransferTest, AnEntryFailsAloneAndLeavesNoFile) {
     const std::string refused = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
-    const struct {
-        std::string root;
-        FileEntry entry;
-        std::string text;  // its start
-    } cases[] = {
-        {"\\Zephyrate", Entry("a.txt", "/status/400"), "HTTP ERROR CODE: 400"},
-        {"\\Zephyrate", Entry("a.txt", refused), "Failed to connect"},
-        {"\\Windows\\Data", Entry("a.txt"), kInvalid},
-        {"\\Zephyrate", Entry(std::string(256, 'n')), kWriteError},
-        {"\\Zephyrate", Entry("../escape.txt"), kWriteError},
-        {"\\Zephyrate", Entry(""), kWriteError},  // "Url: http://host/" names no file
+    const std::pair<FileEntry, std::string> cases[] = {
+        // the entry, the start of its text
+        {Entry("a.txt", "/status/400"), "HTTP ERROR CODE: 400"},
+        {Entry("a.txt", refused), "Failed to connect"},
+        {Entry("good.txt\0.evil"s), kInvalid},
+        {Entry(std::string(256, 'n')), kWriteError},
+        {Entry("../escape.txt"), kWriteError},
+        {Entry(""), kWriteError},  // "Url: http://host/" names no file
     };
-    for (auto c : cases) {
-        SCOPED_TRACE(c.text + " " + c.entry.Name);
+    for (auto [entry, text] : cases) {
+        SCOPED_TRACE(text + " " + entry.Name);
         const std::size_t requests = site_.RequestCount();
-        Job().DeviceRoot = c.root;
-        c.entry.Row = console_.Jobs().AddFileRow(c.entry, "P");
+        entry.Row = console_.Jobs().AddFileRow(entry, "P");
         surface_.Clear();
-        EXPECT_EQ(Step(c.entry), 2);
-        EXPECT_TRUE(c.entry.StatusText.starts_with(c.text)) << c.entry.StatusText;
-        EXPECT_EQ(surface_.EventsOf("row-changed").empty(), c.text == kInvalid);
-        EXPECT_TRUE(c.text != kInvalid || site_.RequestCount() == requests);
+        EXPECT_EQ(Step(entry), 2);
+        EXPECT_TRUE(entry.StatusText.starts_with(text)) << entry.StatusText;
+        EXPECT_EQ(surface_.EventsOf("row-changed").empty(), text == kInvalid);
+        EXPECT_TRUE(text != kInvalid || site_.RequestCount() == requests);
     }
     for (const auto& item : fs::recursive_directory_iterator(temp_.Path())) {
         EXPECT_TRUE(item.is_directory() || item.path().parent_path() == temp_ / "www" ||
