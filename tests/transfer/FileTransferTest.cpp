@@ -282,16 +282,12 @@ TEST_F(DeviceWriterTest, WithoutRoomForTwoCopiesTheFileIsWrittenInPlace) {
             _exit(10);
         }
         temp_.WriteFile("device/a.bin", std::string(56 * 1024, 'o'));
-        // A device of its own: the fixture's one holds the folder under the mount.
-        FolderDevice small(root_.string(), false);
+        // Linked again, the device holds the folder on the mount.
+        device_.CeRapiUninit();
         RAPIINIT init;
-        small.CeRapiInitEx(init);
-        small.WaitForRapiInit(init, 2000);
-        Console console(surface_, session_, small, settings_);
-        TransferContext context{small, console.Job(), console.Jobs(), console};
-        MemoryFile source;
-        source.Write(contents.data(), contents.size());
-        const bool written = WriteToDevice(context, entry_, source, "\\a.bin", 0);
+        device_.CeRapiInitEx(init);
+        device_.WaitForRapiInit(init, 2000);
+        const bool written = Write(contents, "\\a.bin");
         _exit(written && Read(OnDevice("a.bin")) == contents ? 0 : 1);
     }
     int status = 0;
