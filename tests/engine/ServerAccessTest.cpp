@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "engine/SyncJob.h"
 #include "platform/HttpFile.h"
@@ -105,19 +106,16 @@ TEST_F(ServerAccessTest, ErrorStatusesAndAddressesThatCannotBeOpenedGiveNothing)
         }
     });
     surface_.QueueLogin("alice", "wonderland");
-    const struct {
-        std::string address;
-        std::string reply;
-        std::string status;
-    } cases[] = {
+    // The address, the reply, the status line after it.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         {site_.Address("/status/500"), "none", "HTTP Error 500"},
         {site_.Address("/status/204"), "204 ", kConnecting},  // below 400: a response
         {site_.Url("/index.txt"), "none", kConnecting},
         {raw.Url("/index.txt").substr(7), "none", kConnecting},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Fetch(c.address), c.reply) << c.address;
-        EXPECT_EQ(surface_.LastStatus(), c.status) << c.address;
+    for (const auto& [address, reply, status] : cases) {
+        EXPECT_EQ(Fetch(address), reply) << address;
+        EXPECT_EQ(surface_.LastStatus(), status) << address;
     }
     EXPECT_EQ(site_.RequestCount(), 2u);
     EXPECT_EQ(surface_.EventsOf("login"), Texts{});

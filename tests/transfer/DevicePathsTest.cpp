@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "transfer/ServerTime.h"
 
@@ -22,12 +24,8 @@ JobValues Job(std::string root, std::string ceFolder) {
 }
 
 TEST(DevicePathsTest, TheSystemFolderAndZeroBytesAreRefusedWhereverTheDeviceResolvesThem) {
-    const struct {
-        const char* root;
-        std::string folder;
-        std::string name;
-        bool accepted;
-    } cases[] = {
+    // The root, the CE folder, the entry's name, and whether they are accepted.
+    const std::tuple<std::string, std::string, std::string, bool> cases[] = {
         {"\\Windows\\Data", "news", "a", false},
         {"", "WINDOWS\\Start Menu", "a", false},
         {"\\windows", "", "a", false},
@@ -44,12 +42,12 @@ TEST(DevicePathsTest, TheSystemFolderAndZeroBytesAreRefusedWhereverTheDeviceReso
         {"\\Zephyrate", "news\0windows"s, "a", false},
         {"\\Zephyrate", "news", "good.txt\0.evil"s, false},
     };
-    for (const auto& c : cases) {
-        const JobValues job = Job(c.root, c.folder);
+    for (const auto& [root, folder, name, accepted] : cases) {
+        const JobValues job = Job(root, folder);
         FileEntry entry;
-        entry.Name = c.name;
-        EXPECT_EQ(CheckDestination(job) && CheckEntry(job, entry), c.accepted)
-            << c.root << " " << c.folder << " " << c.name;
+        entry.Name = name;
+        EXPECT_EQ(CheckDestination(job) && CheckEntry(job, entry), accepted)
+            << root << " " << folder << " " << name;
     }
     FileEntry zeroInLink;
     zeroInLink.Name = "a.txt";
@@ -61,11 +59,26 @@ std::uint64_t Units(const FILETIME& time) {
     return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
 }
 
+// Sets TZ for one scope and puts the old value back.
+struct ZoneScope {
+    explicit ZoneScope(const char* zone) {
+        if (const char* value = std::getenv("TZ")) {
+            old = value;
+        }
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ZoneScope() {
+        old ? setenv("TZ", old->c_str(), 1) : unsetenv("TZ");
+        tzset();
+    }
+    std::optional<std::string> old;
+};
+
 // Every 9 days, 7 hours and 13 seconds from 1900 to 2200, against the C library's UTC
 // calendar, under a zone with a half-hour offset that any zone conversion would show.
 TEST(ServerTimeTest, CalendarFieldsAndSecondsAgreeWithTheCLibraryWithoutAZone) {
-    setenv("TZ", "America/St_Johns", 1);
-    tzset();
+    ZoneScope zone("America/St_Johns");
     for (std::int64_t seconds = -2208988800; seconds < 7258118400;
          seconds += 9 * 86400 + 7 * 3600 + 13) {
         const std::time_t moment = static_cast<std::time_t>(seconds);
@@ -81,8 +94,6 @@ TEST(ServerTimeTest, CalendarFieldsAndSecondsAgreeWithTheCLibraryWithoutAZone) {
         fields.wMilliseconds = 999;
         ASSERT_EQ(SecondsFromSystemTime(fields), seconds);
     }
-    unsetenv("TZ");
-    tzset();
 }
 
 TEST(ServerTimeTest, FileTimeCountsFrom1601AndDropsFractions) {
