@@ -4,30 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-
-#include "platform/FolderDevice.h"
-#include "platform/InternetSession.h"
 #include "run/FileEntry.h"
-#include "settings/SettingsStore.h"
-#include "tests/support/RecordingSurface.h"
-#include "tests/support/TempFolder.h"
+#include "tests/support/ConsoleFixture.h"
 
 namespace zephyrate::test {
 namespace {
 
 using Events = std::vector<std::string>;
 
-class ConsoleTest : public ::testing::Test {
-  protected:
-    TempFolder temp_;
-    RecordingSurface surface_;
-    InternetSession session_;
-    FolderDevice device_{temp_.Path().string(), false};
-    SettingsStore settings_{(temp_ / "settings.reg").string()};
-    std::atomic<std::uint32_t> now_{1000};
-    Console console_{surface_, session_, device_, settings_, [this] { return now_.load(); }};
-};
+using ConsoleTest = ConsoleFixture;
 
 TEST_F(ConsoleTest, StopCheckReportsEachRequestOnceAndCancelAllWins) {
     EXPECT_EQ(console_.StopCheck(), 0);

@@ -1,13 +1,14 @@
 // The console fixture of the tests: a temporary folder holding the connected device folder
 // "device"; test sites (not started), a direct internet session with short time-outs, a
-// settings file, a recording surface and the console over them. Job values: root
-// \Zephyrate, CE folder news.
+// settings file, a recording surface and the console over them, on a tick count of its
+// own. Job values: root \Zephyrate, CE folder news.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -92,7 +93,8 @@ class ConsoleFixture : public ::testing::Test {
     const fs::path root_ = temp_ / "device";
     FolderDevice device_{root_.string(), false};
     SettingsStore settings_{(temp_ / "settings.reg").string()};
-    Console console_{surface_, session_, device_, settings_};
+    std::atomic<std::uint32_t> now_{1000};  // the console's tick count, moved by the tests
+    Console console_{surface_, session_, device_, settings_, [this] { return now_.load(); }};
     TransferContext context_{device_, console_.Job(), console_.Jobs(), console_};
 };
 
