@@ -5,47 +5,31 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
-#include <vector>
-
 #include "device/DeviceConnection.h"
 #include "device/DeviceContext.h"
 #include "engine/SyncRun.h"
-#include "platform/FolderDevice.h"
-#include "platform/InternetSession.h"
-#include "run/Console.h"
-#include "settings/SettingsStore.h"
-#include "tests/support/RecordingSurface.h"
-#include "tests/support/TempFolder.h"
+#include "tests/support/ConsoleFixture.h"
 
 namespace zephyrate::test {
 namespace {
-
-namespace fs = std::filesystem;
-using Texts = std::vector<std::string>;
 
 const std::string kInvalid = "The specified path is invalid please select another path|";
 const std::string kRetry =
     "Error|Couldn't establish a connection to the device. Check Activesync connection|"
     "retry-cancel";
 
-class DestinationRootTest : public ::testing::Test {
+class DestinationRootTest : public ConsoleFixture {
   protected:
     void Card(const std::string& name) { temp_.WriteFile("device/" + name + "/.storage-card", ""); }
     Texts Questions() const { return surface_.EventsOf("destination"); }
 
-    TempFolder temp_;
-    RecordingSurface surface_;
-    InternetSession session_;
-    FolderDevice device_{(temp_ / "device").string(), false};
-    SettingsStore settings_{(temp_ / "settings.reg").string()};
-    Console console_{surface_, session_, device_, settings_};
     DeviceContext context_ = DeviceContextOf(console_);
 };
 
 // A pending stop request spares the retry question; Retry after the device appeared connects.
 TEST_F(DestinationRootTest, WithoutADeviceEachWaitEndsInTheRetryQuestionUnlessAStopIsPending) {
+    DisconnectDevice(device_);
+    fs::remove(root_);
     surface_.QueueRetry(1);
     console_.Control().SetCancelThisJob();
     EXPECT_EQ(ConnectDevice(context_, 100), -1);
@@ -64,8 +48,6 @@ TEST_F(DestinationRootTest, WithoutADeviceEachWaitEndsInTheRetryQuestionUnlessAS
 }
 
 TEST_F(DestinationRootTest, TheAutomaticChoiceTakesTheFirstKnownCardElseTheLastCard) {
-    fs::create_directories(temp_ / "device");
-    ASSERT_EQ(ConnectDevice(context_, 2000), 0);
     const std::pair<Texts, std::string> cases[] = {
         {{}, "\\Zephyrate"},
         {{"CF Card", "SD Card", "Storage Card2"}, "\\SD Card\\Zephyrate"},
@@ -90,7 +72,6 @@ TEST_F(DestinationRootTest, TheAutomaticChoiceTakesTheFirstKnownCardElseTheLastC
 TEST_F(DestinationRootTest, WithoutAutomaticSelectionAMissingRootIsAskedForUntilItExists) {
     fs::create_directories(temp_ / "device/Data");
     Card("Storage Card");
-    ASSERT_EQ(ConnectDevice(context_, 2000), 0);
     settings_.SetDontask(false);
     settings_.SetPrePath("\\Missing");
     surface_.QueueDestination("\\No", false);
@@ -112,9 +93,6 @@ TEST_F(DestinationRootTest, WithoutAutomaticSelectionAMissingRootIsAskedForUntil
 }
 
 TEST_F(DestinationRootTest, SetDevicePathAsksWithForceStoresAsTypedAndClosesTheLink) {
-    OnSetDevicePath(context_);  // no device: the connection message only
-    EXPECT_TRUE(Questions().empty());
-    fs::create_directories(temp_ / "device");
     surface_.QueueDestination("Not there yet\\", false);
     OnSetDevicePath(context_);
     EXPECT_EQ(Questions(), Texts{"Enter an existing path on the device.||1"});

@@ -1,35 +1,41 @@
-// Fetching a job's index from real servers on 127.0.0.1, Basic and Digest: the login loop,
-// the stored login, HTTP errors, addresses that cannot be opened, and "Edit Login Info".
+// Fetching a job's index from a real test site with a Basic login: the login loop, the
+// stored login, HTTP errors, addresses that cannot be opened, and "Edit Login Info".
 #include "engine/ServerAccess.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <memory>
 #include <string>
-#include <vector>
+#include <tuple>
 
 #include "engine/SyncJob.h"
-#include "tests/support/LoginServer.h"
-#include "tests/support/RawHttpServer.h"
+#include "platform/HttpFile.h"
 #include "tests/support/ConsoleFixture.h"
+#include "tests/support/RawHttpServer.h"
 
 namespace zephyrate::test {
 namespace {
 
-using Strings = std::vector<std::string>;
 constexpr const char* kConnecting = "Connecting with server...";
 
 class ServerAccessTest : public ConsoleFixture {
   protected:
-    // What the job driver does: the status line first, then the fetch. Gives the reply.
+    // What the job driver does: the status line first, then the fetch. Gives the reply as
+    // "STATUS BODY", or "none".
     std::string Fetch(const std::string& address) {
         surface_.SetStatusText(kConnecting);
-        return LoginServer::Reply(FetchServerConfig(console_, address, job_).get());
+        const std::unique_ptr<HttpFile> response = FetchServerConfig(console_, address, job_);
+        std::uint32_t status = 0;
+        if (!response || !response->QueryInfoStatusCode(status)) {
+            return "none";
+        }
+        std::string body(4096, '\0');
+        body.resize(response->Read(body.data(), body.size()));
+        return std::to_string(status) + " " + body;
     }
-
-    void Store(const std::string& user, const std::string& password) {
-        settings_.SetUserUsername(user);
-        settings_.SetUserPassword(password);
+    void Store(std::string user, std::string password) {
+        settings_.SetUserUsername(std::move(user));
+        settings_.SetUserPassword(std::move(password));
     }
     // The stored login as a second store reads it from the file: "user|password".
     std::string StoredLogin() const {
@@ -37,100 +43,62 @@ class ServerAccessTest : public ConsoleFixture {
         return again.UserUsername() + "|" + again.UserPassword();
     }
 
-    LoginServer& server_ = Keep<LoginServer>("alice", "wonderland");
     SyncJob job_;
 };
 
-// The same cases for the Basic area and the Digest area of the server.
-class ServerLoginTest : public ServerAccessTest, public ::testing::WithParamInterface<const char*> {
-  protected:
-    const std::string page_ = GetParam() + std::string("/index.txt");
-};
-
-INSTANTIATE_TEST_SUITE_P(Schemes, ServerLoginTest, ::testing::Values("/basic", "/digest"),
-                         [](const auto& info) { return std::string(info.param + 1); });
-
-TEST_P(ServerLoginTest, AnEmptyLoginThatTheServerAcceptsNeedsNoQuestion) {
-    server_.SetLogin("", "");
-    Store("bob", "stored");
-    EXPECT_EQ(Fetch(server_.Address(page_)), LoginServer::Served(page_));
-    EXPECT_EQ(surface_.EventsOf("login"), Strings{});
-    // The re-sent response itself is returned: no fresh pass after an empty login.
-    EXPECT_EQ(server_.AcceptedCount(page_), 1u);
-    EXPECT_EQ(StoredLogin(), "bob|stored");
-}
-
-TEST_P(ServerLoginTest, ATypedLoginIsStoredAndTheAddressOpenedOnceMore) {
-    Store("alice", "old");
-    surface_.QueueLogin("alice", "wonderland");
-    EXPECT_EQ(Fetch(server_.Address(page_)), LoginServer::Served(page_));
-    // Reason 1 even on the first question, pre-filled with the stored login; asked once.
-    EXPECT_EQ(surface_.EventsOf("login"), Strings{"1|alice|old"});
-    EXPECT_EQ(StoredLogin(), "alice|wonderland");
-    EXPECT_EQ(job_.UserName + "|" + job_.Password, "alice|wonderland");
-    // Accepted twice: the re-sent request, then the fresh pass that the session's
-    // remembered login lets through.
-    EXPECT_EQ(server_.AcceptedCount(page_), 2u);
-
-    // The job's later downloads carry its login, even in a session that remembers nothing.
-    InternetSession other;
-    other.SetProxy(INTERNET_OPEN_TYPE_DIRECT, "");
-    const std::string file = GetParam() + std::string("/files/a.bin");
-    EXPECT_EQ(LoginServer::Reply(other.OpenURL(server_.Url(file)).get()), "401 login please");
-    EXPECT_TRUE(ApplySessionCredentials(other, job_));
-    EXPECT_EQ(LoginServer::Reply(other.OpenURL(server_.Url(file)).get()),
-              LoginServer::Served(file));
-}
-
-// Each question offers what was typed before: every typed login was stored at once, and
-// Cancel keeps the last one.
-TEST_P(ServerLoginTest, AWrongLoginIsAskedForAgainUntilCancelStoringEachOne) {
-    Store("carol", "kept");
-    surface_.QueueLogin("alice", "one");
-    surface_.QueueLogin("alice", "two");
-    EXPECT_EQ(Fetch(server_.Address(page_)), "none");
-    EXPECT_EQ(surface_.EventsOf("login"), (Strings{"1|carol|kept", "1|alice|one", "1|alice|two"}));
-    EXPECT_EQ(StoredLogin(), "alice|two");
-    EXPECT_EQ(surface_.StatusTexts(), Strings{kConnecting});
-}
-
-TEST_P(ServerLoginTest, ALoginRefusedInTheFreshPassGoesStraightToTheQuestion) {
-    // The server forgets the login once, right after it accepted it: the fresh pass's 401
-    // is asked about, not met with the job's login silently.
-    server_.RefuseAfterNextAccept(1);
-    surface_.QueueLogin("alice", "wonderland");
-    surface_.QueueLogin("alice", "wonderland");
-    EXPECT_EQ(Fetch(server_.Address(page_)), LoginServer::Served(page_));
-    EXPECT_EQ(surface_.EventsOf("login"), (Strings{"1||", "1|alice|wonderland"}));
-    // The first re-send, the re-send in the second pass and the third pass.
-    EXPECT_EQ(server_.AcceptedCount(page_), 3u);
-}
-
-TEST_F(ServerAccessTest, HttpErrorsShowTheirNumberAndReturnNothing) {
-    for (const std::string code : {"500", "404", "400"}) {
-        EXPECT_EQ(Fetch(server_.Address("/status/" + code)), "none");
-        EXPECT_EQ(surface_.LastStatus(), "HTTP Error " + code);
+// An empty login is tried once, then the question (reason 1 even the first time,
+// pre-filled with the stored login) until the server takes the login or the user cancels;
+// each typed login is stored at once and kept in the job. After a typed login the address
+// is opened again in a fresh pass, which the session's remembered login lets through.
+TEST_F(ServerAccessTest, TheLoginIsAskedForUntilTakenOrCancelledAndEachOneIsStored) {
+    const std::string served = "200 secret of /index.txt";
+    const struct {
+        std::string password;  // that the server wants of alice; empty: an empty login
+        bool refuseOnce;       // the server forgets the login once, right after taking it
+        Texts typed;           // alice's passwords at the questions, then Cancel
+        std::size_t asked;     // questions, each pre-filled with the login stored last
+        std::string reply, stored;
+        std::size_t accepted;  // requests that passed the login
+    } cases[] = {
+        {"", false, {}, 0, served, "bob|stored", 1},
+        {"pw", false, {"pw"}, 1, served, "alice|pw", 2},  // the re-sent request, the fresh pass
+        {"pw", false, {"one", "two"}, 3, "none", "alice|two", 0},
+        // The fresh pass's 401 is asked about, not met with the job's login silently.
+        {"pw", true, {"pw", "pw"}, 2, served, "alice|pw", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        TestSite& site = AnotherSite();
+        site.RequireLogin(c.password.empty() ? "" : "alice", c.password);
+        site.RefuseAfterNextAccept(c.refuseOnce ? 1 : 0);
+        site.Start();
+        Store("bob", "stored");
+        for (const std::string& password : c.typed) {
+            surface_.QueueLogin("alice", password);
+        }
+        Texts questions;
+        for (std::size_t k = 0; k < c.asked; ++k) {
+            questions.push_back(k == 0 ? "1|bob|stored" : "1|alice|" + c.typed[k - 1]);
+        }
+        surface_.Clear();
+        job_ = SyncJob();
+        EXPECT_EQ(Fetch(site.Address("/index.txt")), c.reply);
+        EXPECT_EQ(surface_.EventsOf("login"), questions);
+        EXPECT_EQ(StoredLogin(), c.stored);
+        EXPECT_EQ(site.AcceptedCount("/index.txt"), c.accepted);
+        EXPECT_EQ(surface_.EventsOf("status"), Texts{kConnecting});
     }
-    // Below 400 is a response, also a status that is not 200.
-    EXPECT_EQ(Fetch(server_.Address("/status/204")), "204 ");
-    EXPECT_EQ(surface_.LastStatus(), kConnecting);
-    EXPECT_EQ(surface_.EventsOf("login"), Strings{});
+    EXPECT_EQ(job_.UserName + "|" + job_.Password, "alice|pw");
 }
 
-TEST_F(ServerAccessTest, AddressesThatCannotBeOpenedLeaveTheStatusLine) {
-    const auto started = std::chrono::steady_clock::now();
-    // A typed "http://" gets a second one in front: the host is then "http".
-    EXPECT_EQ(Fetch(server_.Url("/basic")), "none");
-    EXPECT_EQ(server_.Authorizations().size(), 0u) << "no request was made";
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-
-    EXPECT_EQ(Fetch("127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/index.txt"), "none");
-    // Asks for a login, then drops the connection of any request that offers one.
+// A typed "http://" gets a second one in front, so the host is "http"; the re-send of a
+// login that the server drops ends the fetch without a question.
+TEST_F(ServerAccessTest, ErrorStatusesAndAddressesThatCannotBeOpenedGiveNothing) {
+    site_.Start();
     RawHttpServer raw([](RawHttpServer::Connection& c) {
         for (std::string request; !(request = c.ReadRequest()).empty();) {
             if (request.find("Authorization:") != std::string::npos) {
-                c.Reset();
-                return;
+                return c.Reset();
             }
             c.Send(
                 "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"z\"\r\n"
@@ -138,19 +106,28 @@ TEST_F(ServerAccessTest, AddressesThatCannotBeOpenedLeaveTheStatusLine) {
         }
     });
     surface_.QueueLogin("alice", "wonderland");
-    EXPECT_EQ(Fetch(raw.Url("/index.txt").substr(7)), "none");
-    EXPECT_EQ(surface_.EventsOf("login"), Strings{}) << "the failed re-send ends the fetch";
-    EXPECT_EQ(surface_.StatusTexts(), (Strings{kConnecting, kConnecting, kConnecting}));
+    // The address, the reply, the status line after it.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {site_.Address("/status/500"), "none", "HTTP Error 500"},
+        {site_.Address("/status/204"), "204 ", kConnecting},  // below 400: a response
+        {site_.Url("/index.txt"), "none", kConnecting},
+        {raw.Url("/index.txt").substr(7), "none", kConnecting},
+    };
+    for (const auto& [address, reply, status] : cases) {
+        EXPECT_EQ(Fetch(address), reply) << address;
+        EXPECT_EQ(surface_.LastStatus(), status) << address;
+    }
+    EXPECT_EQ(site_.RequestCount(), 2u);
+    EXPECT_EQ(surface_.EventsOf("login"), Texts{});
 }
 
 TEST_F(ServerAccessTest, EditLoginInfoAsksWithReasonTwoAndStoresOnlyWhatIsConfirmed) {
     Store("dave", "old");
     surface_.QueueLogin("erin", "new");
     EXPECT_TRUE(EditLoginInfo(surface_, settings_));
-    EXPECT_EQ(StoredLogin(), "erin|new");
     EXPECT_FALSE(EditLoginInfo(surface_, settings_));
     EXPECT_EQ(StoredLogin(), "erin|new");
-    EXPECT_EQ(surface_.EventsOf("login"), (Strings{"2|dave|old", "2|erin|new"}));
+    EXPECT_EQ(surface_.EventsOf("login"), (Texts{"2|dave|old", "2|erin|new"}));
 }
 
 }  // namespace

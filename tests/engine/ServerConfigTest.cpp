@@ -2,13 +2,41 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/HttpFile.h"
+#include "platform/InternetError.h"
+#include "platform/InternetSession.h"
+#include "tests/support/RawHttpServer.h"
 
 namespace zephyrate {
 namespace {
 
 using Texts = std::vector<std::string>;
+
+// What a job gets of an index answered with these bytes: its text, or nothing when the
+// answer must not be used (an error at opening or reading, or a refusal).
+std::optional<std::string> Loaded(const std::string& answer) {
+    test::RawHttpServer server([&](test::RawHttpServer::Connection& connection) {
+        connection.ReadRequest();
+        connection.Send(answer);
+    });
+    InternetSession session;
+    try {
+        std::unique_ptr<HttpFile> response =
+            session.OpenURL(server.Url("/index.txt"), 0, BodyFraming::UntilClose);
+        ServerConfig config;
+        if (!config.Load(*response)) {
+            return std::nullopt;
+        }
+        return config.Text();
+    } catch (const InternetError&) {
+        return std::nullopt;
+    }
+}
 
 ServerConfig Parse(std::string_view body) {
     ServerConfig config;
@@ -33,12 +61,10 @@ Texts Entries(std::string_view body) {
 }
 
 TEST(ServerConfigTest, ValuesKeepTheirExactFormAndTheHeaderMustMatchIt) {
-    struct Case {
-        std::string body;
-        std::string header;  // the value of "Header:"
+    const struct {
+        std::string body, header;  // header: the value of "Header:"
         bool valid;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"Header:zephyrate v1.0\r\n", "zephyrate v1.0", true},
         {"header:ZEPHYRATE V1.0", "ZEPHYRATE V1.0", true},  // the last line needs no line feed
         {"Header: zephyrate v1.0\n", " zephyrate v1.0", false},
@@ -50,7 +76,7 @@ TEST(ServerConfigTest, ValuesKeepTheirExactFormAndTheHeaderMustMatchIt) {
         {std::string(100000, 'x'), "<none>", false},
         {"Header:", "", false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.body.substr(0, 40));
         EXPECT_EQ(Value(c.body, "Header:"), c.header);
         EXPECT_EQ(Parse(c.body).HasValidHeader(), c.valid);
@@ -68,11 +94,7 @@ TEST(ServerConfigTest, ValuesKeepTheirExactFormAndTheHeaderMustMatchIt) {
 }
 
 TEST(ServerConfigTest, EntriesFollowTheFileLinesThenTheUrlLines) {
-    struct Case {
-        std::string body;
-        Texts entries;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, Texts> cases[] = {
         {"Header:Zephyrate v1.0\nCEFolder: \\News\\\nFile: docs/manual.pdf, exe:Manual\n"
          "File: index.htm, link:Front page\n",
          {"docs/manual.pdf|||Manual.lnk", "index.htm||Front page.url|"}},
@@ -94,12 +116,33 @@ TEST(ServerConfigTest, EntriesFollowTheFileLinesThenTheUrlLines) {
         {std::string("Header:a\nFile: x\0y\n", 19), {std::string("x\0y|||", 6)}},
         {"", {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.body.substr(0, 40));
-        EXPECT_EQ(Entries(c.body), c.entries);
+    for (const auto& [body, entries] : cases) {
+        EXPECT_EQ(Entries(body), entries) << body.substr(0, 40);
     }
     // What is kept of the text: comments cut, a line feed at the end.
     EXPECT_EQ(Parse("File: a\r\nfile: b # c\n# d").Text(), "File: a\r\nfile: b \n\n");
+}
+
+TEST(ServerConfigTest, TheIndexArrivesWholeOrNotAtAll) {
+    const std::string head = "HTTP/1.1 200 OK\r\n";
+    const std::string body = "Header:zephyrate v1.0\r\nFile: a.htm # first\r\nFile: b.htm";
+    const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    const std::string large = "Header:zephyrate v1.0\n" + std::string(70000, 'x');
+    const struct {
+        std::string answer;
+        std::optional<std::string> text;
+    } cases[] = {
+        {head + length + "\r\n" + body,
+         "Header:zephyrate v1.0\r\nFile: a.htm \nFile: b.htm\n"},  // the '#' takes the CR
+        {head + "\r\n" + large, large + "\n"},  // no length: to the end, not cut at some size
+        // Read to the close, a body longer or shorter than announced is refused (how the
+        // transport refuses contradictory framing is its own test's).
+        {head + "Content-Length: 30\r\n\r\n" + large, std::nullopt},
+        {head + "Content-Length: 4000000000\r\n\r\n" + body, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Loaded(c.answer), c.text) << c.answer.substr(0, 120);
+    }
 }
 
 }  // namespace

@@ -1,31 +1,31 @@
-// Whole runs: device link, root, address question, the job and the closing status, with a
-// real device folder, a real folder server and a recording console.
+// Whole runs: the device link, the root, the address question, the job from its index to
+// its last file, the update log and the closing status, with a real test site, a real
+// device folder, real settings and log files and a recording console.
 #include "engine/SyncRun.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <string>
-#include <vector>
-
+#include "engine/JobDriver.h"
+#include "engine/ServerConfig.h"
+#include "engine/SyncJob.h"
 #include "tests/support/ConsoleFixture.h"
-#include "tests/support/FolderServer.h"
+#include "tests/support/RawHttpServer.h"
 
 namespace zephyrate::test {
 namespace {
 
-namespace fs = std::filesystem;
-using Texts = std::vector<std::string>;
+const std::string kHeader = "Header:zephyrate v1.0\nCEFolder: \\news\\\n";
+const std::string kJob = "Kestrelwynd NV|";
+const std::string kEntry = "Kestrelwynd NV: ";
+const std::string kParsed = kJob + "Succesfully parsed server configuration file|0";
+const std::string kErrors = "There were error(s). Check details for more info.";
 
 TEST(LogFileNameTest, TakesTheTextBeforeTheFirstSlashOrAllButTheLastCharacter) {
     const std::pair<const char*, const char*> cases[] = {
-        {"host/dir/list.txt", "host.log"},
         {"127.0.0.1:8080/sub/index.txt", "127.0.0.1:8080.log"},
         {"host", "hos.log"},
-        {"h", ".log"},
-        {"", ".log"},
         {"/index.txt", ".log"},
         {"../../etc/x", "...log"},
     };
@@ -37,109 +37,209 @@ TEST(LogFileNameTest, TakesTheTextBeforeTheFirstSlashOrAllButTheLastCharacter) {
 class SyncRunTest : public ConsoleFixture {
   protected:
     SyncRunTest() {
-        temp_.WriteFile("www/sub/index.txt", "Header:zephyrate v1.0\nCEFolder:news\nFile: a.txt\n");
-        temp_.WriteFile("www/sub/a.txt", "alpha");
+        site_.ServeFolder(temp_ / "www");
+        site_.Start();
         settings_.SetUseProxy(1);  // the run applies the stored proxy choice
         // The update log is named relative to the current folder.
         EXPECT_EQ(::chdir(temp_.Path().c_str()), 0);
     }
     ~SyncRunTest() override { EXPECT_EQ(::chdir(home_.c_str()), 0); }
 
-    std::string Address(std::string_view path = "/sub/index.txt") const {
-        return "127.0.0.1:" + std::to_string(server_.Port()) + std::string(path);
+    // Serves the index at /sub/index.txt and the named files next to it.
+    void Publish(const std::string& index, const Texts& files = {}) {
+        temp_.WriteFile("www/sub/index.txt", index);
+        for (const std::string& name : files) {
+            temp_.WriteFile("www/sub/" + name, "content of " + name);
+        }
     }
+    // A run whose address question is answered with address, or cancelled when it is empty.
+    RunResult Run(const std::string& address = {}) {
+        surface_.Clear();
+        if (!address.empty()) {
+            surface_.QueueUrl(address);
+        }
+        return SyncRun(console_);
+    }
+    bool Exists(std::string_view relative) const { return fs::exists(OnDevice(relative)); }
 
     const fs::path home_ = fs::current_path();
-    FolderServer& server_ = Keep<FolderServer>(temp_ / "www");
 };
 
-TEST_F(SyncRunTest, ARunSettlesTheRootAsksForTheAddressAndRunsItsJob) {
-    temp_.WriteFile("device/Storage Card/.storage-card", "");
-    surface_.QueueUrl(Address());
-    EXPECT_EQ(SyncRun(console_).outcome, RunOutcome::Finished);
+TEST_F(SyncRunTest, ACompleteJobPlacesFilesAndLaterJobsRemoveWhatWasWithdrawn) {
+    Publish(kHeader + "Splash:Welcome, reader \nFile: missing.txt\nFile: a.txt, link:Alpha\n" +
+                "File: docs/b.txt, exe:Bee\n",
+            {"a.txt", "docs/b.txt"});
+    const std::string address = site_.Address("/sub/index.txt");
+    // A failing entry is followed by the next.
+    EXPECT_EQ(Run(address).outcome, RunOutcome::Errors);
+    EXPECT_EQ(Rows(), (Texts{kParsed, kEntry + "missing.txt|Failed: HTTP ERROR CODE: 404.|1",
+                             kEntry + "a.txt|Added: \\Zephyrate\\news\\a.txt.|0",
+                             kEntry + "docs/b.txt|Added: \\Zephyrate\\news\\docs/b.txt.|0"}));
+    EXPECT_EQ(surface_.EventsOf("detail"),
+              (Texts{"1|", "2|Kestrelwynd NV", "3|support@kestrelwynd.example",
+                     "4|http://www.kestrelwynd.example/", "1|Welcome, reader "}));
+    EXPECT_EQ(surface_.EventsOf("logo"), Texts{"131"});
+    EXPECT_EQ(surface_.EventsOf("link"), Texts{"http://www.kestrelwynd.example/"});
+    const Texts status = surface_.EventsOf("status");
+    EXPECT_EQ(Texts(status.begin(), status.begin() + 4),
+              (Texts{"Connecting to mobile device.", "Connecting with server...",
+                     "Retrieving file index from server...", "Checking file missing.txt"}));
+    EXPECT_EQ(Texts(status.end() - 2, status.end()), (Texts{"Synchronisation complete", kErrors}));
+    EXPECT_EQ(Read(OnDevice("Zephyrate/news/docs/b.txt")), "content of docs/b.txt");
+    EXPECT_EQ(settings_.PrePath(), "\\Zephyrate");
 
-    const Texts status = surface_.StatusTexts();
-    EXPECT_EQ(status.front(), "Connecting to mobile device.");
-    EXPECT_EQ(status.back(), "Finished");
-    EXPECT_EQ(surface_.EventsOf("mode").front(), "running");
-    EXPECT_EQ(surface_.EventsOf("mode").back(), "idle");
-    EXPECT_TRUE(surface_.EventsOf("destination").empty());  // automatic selection asks nothing
-    EXPECT_EQ(settings_.PrePath(), "\\Storage Card\\Zephyrate");
-    EXPECT_EQ(TempFolder::ReadFile(temp_ / "device/Storage Card/Zephyrate/news/a.txt"), "alpha");
-    EXPECT_TRUE(fs::exists(temp_ / ("127.0.0.1:" + std::to_string(server_.Port()) + ".log")));
-    EXPECT_FALSE(console_.Control().Running());
+    // b.txt fails once: its copy and shortcut stay until an index no longer lists it.
+    fs::remove(temp_ / "www/sub/docs/b.txt");
+    Run(address);
+    EXPECT_EQ(Rows()[2], kEntry + "a.txt|Checked: \\Zephyrate\\news\\a.txt already up to date.|0");
+    EXPECT_TRUE(Exists("Zephyrate/news/docs/b.txt"));
+    Publish(kHeader + "File: a.txt, link:Alpha\n");
+    EXPECT_EQ(Run(address).outcome, RunOutcome::Finished);
+    EXPECT_EQ(surface_.LastStatus(), "Finished");
+    EXPECT_FALSE(Exists("Zephyrate/news/docs/b.txt") ||
+                 Exists("windows/Start Menu/Programs/Bee.lnk"));
+    EXPECT_TRUE(Exists("windows/favorites/news/Alpha.url"));
+
+    // A changed file whose read-only copy cannot go to the trash (there is none).
+    temp_.WriteFile("www/sub/a.txt", "changed");
+    chmod(OnDevice("Zephyrate/news/a.txt").c_str(), 0444);
+    EXPECT_EQ(Run(address).deviceWrite.kind, DeviceWriteFailure::Kind::AccessDenied);
+    EXPECT_EQ(Rows()[1], kEntry + "a.txt|Failed: Error: writing file data to device.|1");
+
+    // An index without entries withdraws all, and the trash is emptied.
+    chmod(OnDevice("Zephyrate/news/a.txt").c_str(), 0644);
+    Publish(kHeader);
+    temp_.WriteFile("device/Zephyrate/Trash/x.001", "trash");
+    Run(address);
+    EXPECT_EQ(Rows(), Texts{kParsed});
+    EXPECT_FALSE(Exists("Zephyrate/news/a.txt") || Exists("windows/favorites/news/Alpha.url") ||
+                 Exists("Zephyrate/Trash/x.001"));
 }
 
-TEST_F(SyncRunTest, TheClosingStatusSumsUpTheJob) {
-    struct Case {
-        std::string name;
-        std::string url;  // empty: the address question is cancelled
+// A run that ends early, or whose index is refused, leaves the log and the device as they
+// were, and sums up why: the rows, the closing status, the outcome and the typed reason of
+// a failed fetch. A stop request left from before stops the next run's job.
+TEST_F(SyncRunTest, ARunThatEndsEarlyLeavesTheLogAndTheDevice) {
+    temp_.WriteFile("device/old", "kept");
+    const std::string files = "File: a.txt\nFile: b.txt\nFile: c.txt\nFile: d.txt\nFile: e.txt\n";
+    Publish(kHeader + files, {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"});
+    temp_.WriteFile("www/bad/index.txt", "Header: zephyrate v1.0\n" + files);  // a blank too many
+    temp_.WriteFile("www/big/index.txt", kHeader + std::string(ServerConfig::kMaxLength, 'z'));
+    // At /sub/index.txt the index whole, and files cut short; at /cut/index.txt an index
+    // cut short.
+    RawHttpServer raw([&](RawHttpServer::Connection& connection) {
+        const bool index = connection.ReadRequest().starts_with("GET /sub/index.txt");
+        const std::string body = index ? kHeader + files : kHeader;
+        connection.Send("HTTP/1.1 200 OK\r\nContent-Length: " +
+                        std::to_string(body.size() + (index ? 0 : 1000)) + "\r\n\r\n" + body);
+    });
+    const std::string failed = kJob + "Connection with server failed|1";
+    const std::string abort = kJob + "User abort|1";
+    const std::string invalid =
+        kJob +
+        "Invalid configuration file at server. Please contact: support@kestrelwynd.example|1";
+    using Kind = FetchFailure::Kind;
+    enum Stop { kNone, kSkipAtC, kCancelAtC, kCancelBefore };
+    const struct {
+        std::string path;  // of the index; "raw..." at the raw server; empty: no address
+        Stop stop;
         RunOutcome outcome;
-        std::size_t rows;
-        std::uint32_t httpStatus;  // of a failed fetch of the index; 0: the index came
+        std::string jobRow, lastRow;  // lastRow: of the entries, empty when there are none
+        Kind fetch;
+    } cases[] = {
+        {"", kNone, RunOutcome::NoRoot, "", "", Kind::None},  // the root question cancelled
+        {"", kNone, RunOutcome::Finished, "", "", Kind::None},
+        {"/sub/index.txt", kSkipAtC, RunOutcome::Errors, abort, "e.txt|User abort|1", Kind::None},
+        {"/sub/index.txt", kCancelAtC, RunOutcome::Interrupted, abort, "e.txt|User abort|1",
+         Kind::None},
+        {"/sub/index.txt", kCancelBefore, RunOutcome::Interrupted, abort, "", Kind::None},
+        {"/bad/index.txt", kNone, RunOutcome::Errors, invalid, "", Kind::None},
+        {"/big/index.txt", kNone, RunOutcome::Errors, failed, "", Kind::TooLarge},
+        {"/none.txt", kNone, RunOutcome::Errors, failed, "", Kind::HttpStatus},
+        {"refused", kNone, RunOutcome::Errors, failed, "", Kind::Refused},
+        {"raw/cut/index.txt", kNone, RunOutcome::Errors, failed, "", Kind::Incomplete},
+        // The error is shown in a message box and on its row; later rows stay queued.
+        {"raw/sub/index.txt", kNone, RunOutcome::Errors, kParsed, "e.txt|Added to Sync Queue|3",
+         Kind::None},
     };
-    const Case cases[] = {
-        {"cancelled address", "", RunOutcome::Finished, 0, 0},
-        {"missing index", Address("/missing.txt"), RunOutcome::Errors, 1, 404},
-        {"missing file", Address(), RunOutcome::Errors, 2, 0},
-    };
-    fs::remove(temp_ / "www/sub/a.txt");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        surface_.Clear();
-        if (!c.url.empty()) {
-            surface_.QueueUrl(c.url);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " " + std::to_string(c.stop));
+        const std::string address =
+            c.path == "refused"         ? "127.0.0.1:" + std::to_string(FreeLoopbackPort())
+            : c.path.starts_with("raw") ? raw.Url(c.path.substr(3)).substr(7)
+            : c.path.empty()            ? ""
+                                        : site_.Address(c.path);
+        const std::string log = "U\nD\n\\old\n";
+        temp_.WriteFile(LogFileName(address), log);
+        settings_.SetDontask(c.outcome != RunOutcome::NoRoot);
+        if (c.stop == kCancelBefore) {
+            console_.Control().SetCancelAll();
         }
-        const RunResult result = SyncRun(console_);
+        surface_.OnEvent([&](const std::string& event) {
+            if (event == "status:Checking file c.txt" && c.stop != kNone) {
+                c.stop == kSkipAtC ? console_.Control().SetCancelThisJob()
+                                   : console_.Control().SetCancelAll();
+            }
+        });
+        const RunResult result = Run(address);
         EXPECT_EQ(result.outcome, c.outcome);
-        EXPECT_EQ(result.fetch.kind,
-                  c.httpStatus == 0 ? FetchFailure::Kind::None : FetchFailure::Kind::HttpStatus);
-        EXPECT_EQ(result.fetch.httpStatus, c.httpStatus);
-        EXPECT_EQ(surface_.LastStatus(), c.outcome == RunOutcome::Finished
-                                             ? "Finished"
-                                             : "There were error(s). Check details for more info.");
-        EXPECT_EQ(console_.Jobs().Rows().size(), c.rows);
+        EXPECT_EQ(result.fetch.kind, c.fetch);
+        const Texts rows = Rows();
+        EXPECT_EQ(rows.empty() ? "" : rows.front(), c.jobRow);
+        EXPECT_EQ(rows.empty() ? "" : rows.back(),
+                  c.lastRow.empty() ? c.jobRow : kEntry + c.lastRow);
+        if (c.outcome != RunOutcome::NoRoot) {
+            EXPECT_EQ(surface_.LastStatus(),
+                      c.outcome == RunOutcome::Finished ? "Finished" : kErrors);
+        }
+        EXPECT_EQ(surface_.EventsOf("mode").back(), "idle");
+        EXPECT_FALSE(console_.Control().Running());
+        EXPECT_EQ(Read(temp_ / LogFileName(address)), log);
+        EXPECT_TRUE(Exists("old"));
+        EXPECT_FALSE(Exists("Zephyrate/news/e.txt"));
     }
-    EXPECT_EQ(surface_.EventsOf("rows-cleared").size(), 1u);  // each run starts empty
+    surface_.OnEvent({});
+    const Texts messages = surface_.EventsOf("message");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(Rows()[1],
+              kEntry + "a.txt|Failed: " + messages[0].substr(10, messages[0].size() - 13) + ".|1");
 }
 
-TEST_F(SyncRunTest, ARootQuestionCancelledEndsTheRunWithoutAJob) {
-    settings_.SetDontask(false);
-    settings_.SetPrePath("\\Zephyrate");
-    EXPECT_EQ(SyncRun(console_).outcome, RunOutcome::NoRoot);
-    EXPECT_EQ(surface_.EventsOf("destination"), Texts{"Enter the root directory|\\Zephyrate|0"});
-    EXPECT_EQ(surface_.LastStatus(), "Connecting to mobile device.");
-    EXPECT_EQ(surface_.EventsOf("mode").back(), "idle");
-    EXPECT_TRUE(surface_.EventsOf("url").empty());
-    EXPECT_FALSE(console_.Control().Running());
+TEST_F(SyncRunTest, ALogThatCannotBeReadFailsTheJobAfterItsFiles) {
+    Publish(kHeader + "File: a.txt\n", {"a.txt"});
+    const std::string log = LogFileName(site_.Address("/"));
+    fs::create_directories(temp_ / log);
+    EXPECT_EQ(Run(site_.Address("/sub/index.txt")).outcome, RunOutcome::Errors);
+    EXPECT_EQ(surface_.EventsOf("message").size(), 1u);
+    EXPECT_EQ(Rows(), (Texts{kJob + "Failed: The update log " + log +
+                                 " could not be read: Is a directory.|1",
+                             kEntry + "a.txt|Added: \\Zephyrate\\news\\a.txt.|0"}));
 }
 
-TEST_F(SyncRunTest, AStopRequestLeftFromBeforeStopsTheNextRunsJob) {
-    // A skip ends the job with errors; a cancel of all interrupts the run.
-    for (const bool all : {false, true}) {
-        SCOPED_TRACE(all);
-        all ? console_.Control().SetCancelAll() : console_.Control().SetCancelThisJob();
-        surface_.QueueUrl(Address());
-        EXPECT_EQ(SyncRun(console_).outcome, all ? RunOutcome::Interrupted : RunOutcome::Errors);
-        EXPECT_EQ(surface_.Rows(), Texts{"Kestrelwynd NV|User abort|1"});
-        EXPECT_FALSE(fs::exists(temp_ / "device/Zephyrate/news/a.txt"));
-    }
+TEST_F(SyncRunTest, TheFilesOfAJobCarryTheLoginThatTheFetchEndedWith) {
+    Publish(kHeader + "File: a.txt\n", {"a.txt"});
+    TestSite& guarded = AnotherSite();
+    guarded.ServeFolder(temp_ / "www");
+    guarded.RequireLogin("user", "secret");
+    guarded.Start();
+    settings_.SetUserUsername("user");
+    surface_.QueueLogin("user", "secret");
+    EXPECT_EQ(Run(guarded.Address("/sub/index.txt")).outcome, RunOutcome::Finished);
+    EXPECT_EQ(surface_.EventsOf("login"), Texts{"1|user|"});
+    EXPECT_EQ(guarded.AcceptedCount("/sub/a.txt"), 1u);
 }
 
-TEST_F(SyncRunTest, WithoutADeviceTheRunEndsAfterTheWaitAndTheRetryQuestion) {
-    FolderDevice absent((temp_ / "no-such-folder").string(), false);
-    Console console(surface_, session_, absent, settings_);
-    surface_.QueueUrl(Address());
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(SyncRun(console).outcome, RunOutcome::NoDevice);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
-    EXPECT_EQ(surface_.EventsOf("message"),
-              Texts{"Error|Couldn't establish a connection to the device. Check Activesync "
-                    "connection|retry-cancel"});
-    EXPECT_EQ(surface_.LastStatus(), "Failed to connect to the mobile device.");
-    EXPECT_EQ(surface_.EventsOf("mode").back(), "idle");
-    EXPECT_TRUE(surface_.EventsOf("url").empty());
-    EXPECT_FALSE(console.Control().Running());
+// A job without the provider's e-mail address points to "your provider"; the run's jobs
+// always have one.
+TEST_F(SyncRunTest, ARejectedIndexWithoutAnAddressNamesTheProvider) {
+    temp_.WriteFile("www/bad/index.txt", "File: a.txt\n");
+    SyncJob job;
+    job.Url = site_.Address("/bad/index.txt");
+    job.ProviderEmail = "";
+    EXPECT_EQ(RunJob(console_, job), kJobDone);
+    EXPECT_EQ(
+        Rows(),
+        Texts{kJob + "Invalid configuration file at server. Please contact: your provider|1"});
 }
 
 }  // namespace

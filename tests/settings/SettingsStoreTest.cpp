@@ -1,5 +1,6 @@
-// The store on its own: defaults, the table's read rules, a restart, and a file it may
-// not change. How the file itself is parsed, replaced and located is RegistryFileTest's.
+// The settings store on its own: defaults, the table's read rules, a restart, and a file
+// it may not change (how the file itself is parsed, replaced and located is the registry
+// file's test); and the stored proxy choice, applied to a real session and tinyproxy.
 #include "settings/SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +12,14 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "platform/InternetSession.h"
+#include "settings/ProxySettings.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestSite.h"
+#include "tests/support/TinyProxy.h"
 
 namespace zephyrate {
 namespace {
@@ -59,12 +65,10 @@ TEST_F(SettingsStoreTest, StoredFormsReadAsTheirValueOrTheDefault) {
         {"\"UseProxy\"=dword:ffffffff", "UseProxy=-1"},
         {"\"Dontask\"=\"0\"", "Dontask=1"},  // another type than the one written
         {"\"ProxyServer\"=dword:00000001", "ProxyServer="},
-        {"\"PrePath\"=\"\\\\My Documents\"", "PrePath=\\My Documents"},
         // 254 bytes and the terminating zero fill the buffer; 255 bytes do not fit.
         {"\"ProxyServer\"=\"" + x254 + "\"", "ProxyServer=" + x254},
         {"\"ProxyServer\"=\"" + x254.substr(1) + "\xC3\xA9\"", "ProxyServer="},
         {"\"ProxyServer\"=\"proxy\"\n\"ProxyPort\"=\"80\"", "ProxyAddress=proxy:80"},
-        {"\"ProxyServer\"=\"proxy\"", "ProxyAddress=proxy"},
     };
     for (const auto& [stored, read] : cases) {
         const std::string content = std::string(kHead) + stored + "\n";
@@ -107,7 +111,7 @@ struct AsOrdinaryUser {
 
 // A file the store may not change stays byte for byte; reads give what it holds (the
 // defaults when it cannot be read), and changes hold in the store, listed with the reason,
-// until the file takes them. The terminal's end of this is ZephyrateSyncSettingsTest's.
+// until the file takes them.
 TEST_F(SettingsStoreTest, ChangesTheFileRefusesHoldForTheRunAndAreListed) {
     for (const char* name : {"read-only.reg", "in-read-only-folder.reg", "unreadable.reg"}) {
         folder_.WriteFile("zephyrate/"s + name, std::string(kHead) + "\"UseProxy\"=dword:1\n");
@@ -139,12 +143,13 @@ TEST_F(SettingsStoreTest, ChangesTheFileRefusesHoldForTheRunAndAreListed) {
         store.SetUseProxy(6);
         store.SetPrePath("\\Mine");
         store.SetUseProxy(7);  // listed in the order of first failure
-        EXPECT_EQ(store.PrePath(), "\\Mine");
-        EXPECT_EQ(store.UseProxy(), 7);
-        const std::vector<SettingsStore::NotKeptValue> notKept = store.NotKept();
-        ASSERT_EQ(notKept.size(), 2u);
-        EXPECT_EQ(notKept[0].name + ", " + notKept[1].name + " (" + notKept[1].reason + ")",
-                  "UseProxy, PrePath (" + std::string(c.reason) + ")");
+        EXPECT_EQ(std::to_string(store.UseProxy()) + store.PrePath(), "7\\Mine");
+        std::string notKept;
+        for (const SettingsStore::NotKeptValue& value : store.NotKept()) {
+            notKept += value.name + " (" + value.reason + ") ";
+        }
+        EXPECT_EQ(notKept, "UseProxy (" + std::string(c.reason) + ") PrePath (" +
+                               std::string(c.reason) + ") ");
         EXPECT_EQ(BytesOf(path), before);
         fs::permissions(path.parent_path(), fs::perms(0700));
         fs::remove_all(path);  // a file it takes: the stored value leaves the list
@@ -183,6 +188,41 @@ TEST_F(SettingsStoreTest, ProcessesAndThreadsWritingAtOnceLoseNothing) {
     }
     EXPECT_EQ(found, 4 * kEach);
     EXPECT_EQ(std::distance(fs::directory_iterator(File().parent_path()), {}), 1);
+}
+
+TEST(ProxyChoiceTest, MapsStoredValuesAndChoicesBothWays) {
+    for (const auto& [useProxy, choice] :
+         {std::pair{1, kProxyChoiceDirect}, {0, kProxyChoiceSystem}, {3, kProxyChoiceManual}}) {
+        EXPECT_EQ(ProxyChoiceOf(useProxy), choice);
+        EXPECT_EQ(UseProxyOf(choice, 2), useProxy);
+    }
+    EXPECT_EQ(ProxyChoiceOf(2), kProxyChoiceSystem);  // values no dialog writes
+    EXPECT_EQ(UseProxyOf(-1, 2), 2);                  // no button selected: the stored one
+}
+
+// The proxy answers 407 without its login, so the status tells whether a request went
+// through it, and with the login.
+TEST(ApplyProxyTest, TheStoredProxyAndItsLoginReachTheSession) {
+    test::TestSite site;  // outlives the session's idle connections
+    site.Start();
+    test::TinyProxy proxy("pxuser", "pxpass");
+    TempFolder temp;
+    SettingsStore settings((temp / "settings.reg").string());
+    settings.SetProxyServer(proxy.Address());  // with its port, and ProxyPort empty
+    InternetSession session;
+    // The login goes on whatever ProxyAuth says (off), an emptied one goes off, and a
+    // direct connection (1) leaves the manual proxy (3) unused.
+    const std::tuple<int, const char*, const char*, std::uint32_t> cases[] = {
+        {3, "", "", 407}, {3, "pxuser", "pxpass", 200}, {3, "", "", 407}, {1, "", "", 200}};
+    for (const auto& [useProxy, user, password, status] : cases) {
+        settings.SetUseProxy(useProxy);
+        settings.SetProxyUsername(user);
+        settings.SetProxyPassword(password);
+        ApplyProxy(settings, session);
+        std::uint32_t answer = 0;
+        session.OpenURL(site.Url("/status/200"))->QueryInfoStatusCode(answer);
+        EXPECT_EQ(answer, status) << useProxy << " " << user;
+    }
 }
 
 }  // namespace

@@ -1,21 +1,19 @@
-// The one console fixture of the tests: a temporary folder holding the device folder
-// "device", the served folder "www" and a folder "outside" that nothing may touch; a
-// connected FolderDevice, a direct internet session with short time-outs, a settings file,
-// a recording surface and the console over them. Job values: root \Zephyrate, CE folder
-// news. Servers made with Keep outlive the session, so that none waits for an idle
-// connection's keep-alive time when it stops.
+// The console fixture of the tests: a temporary folder holding the connected device folder
+// "device"; test sites (not started), a direct internet session with short time-outs, a
+// settings file, a recording surface and the console over them, on a tick count of its
+// own. Job values: root \Zephyrate, CE folder news.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <memory>
+#include <list>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/FolderDevice.h"
@@ -24,6 +22,7 @@
 #include "settings/SettingsStore.h"
 #include "tests/support/RecordingSurface.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestSite.h"
 #include "transfer/FileTransfer.h"
 #include "transfer/TransferContext.h"
 
@@ -36,8 +35,6 @@ class ConsoleFixture : public ::testing::Test {
   protected:
     ConsoleFixture() {
         fs::create_directories(root_);
-        fs::create_directories(temp_ / "www");
-        temp_.WriteFile("outside/secret.txt", "secret");
         session_.SetProxy(INTERNET_OPEN_TYPE_DIRECT, "");
         session_.SetTimeouts(std::chrono::seconds(2), std::chrono::seconds(3));
         Job().DeviceRoot = "\\Zephyrate";
@@ -58,19 +55,23 @@ class ConsoleFixture : public ::testing::Test {
     int Step(FileEntry& entry, bool force = false) {
         return FileTransferStep(context_, entry, session_, force);
     }
-    template <typename Server, typename... Args>
-    Server& Keep(Args&&... args) {
-        auto server = std::make_shared<Server>(std::forward<Args>(args)...);
-        servers_.push_back(server);
-        return *server;
+    // The job list as "OBJECT|STATUS|IMAGE" per row.
+    Texts Rows() {
+        Texts rows;
+        for (const JobList::Row& row : console_.Jobs().Rows()) {
+            rows.push_back(row.object + "|" + row.status + "|" + std::to_string(row.image));
+        }
+        return rows;
     }
-    void ServeFrom(int port) { Job().ServerFolderAddress = "127.0.0.1:" + std::to_string(port); }
+    TestSite& AnotherSite() { return sites_.emplace_back(); }
 
-    // A file of the device folder, named with '/' relative to it; written with a stamp.
+    // A file of the device folder, named with '/' relative to it.
     fs::path OnDevice(std::string_view relative) const { return root_ / relative; }
+    // Writes a file below the temporary folder with a modification time.
     fs::path Place(std::string_view relative, const std::string& text, std::time_t stamp) {
-        const fs::path file = temp_.WriteFile("device/" + std::string(relative), text);
-        SetModified(file, stamp);
+        const fs::path file = temp_.WriteFile(relative, text);
+        const timespec times[2] = {{stamp, 0}, {stamp, 0}};
+        EXPECT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
         return file;
     }
     static std::string Read(const fs::path& file) { return TempFolder::ReadFile(file); }
@@ -78,30 +79,22 @@ class ConsoleFixture : public ::testing::Test {
         struct stat info {};
         return stat(file.c_str(), &info) == 0 ? info.st_mtime : -1;
     }
-    static void SetModified(const fs::path& file, std::time_t seconds) {
-        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
-    }
-    static std::string Bytes(std::size_t count, unsigned seed = 1) {
-        std::string bytes(count, '\0');
-        for (char& byte : bytes) {
-            seed = seed * 1103515245u + 12345u;
-            byte = static_cast<char>(seed >> 16);
-        }
-        return bytes;
-    }
 
     // A fixed moment in the past, so that "now" never passes for the server's stamp.
     static constexpr std::time_t kStamp = 1600000000;
 
     TempFolder temp_;
-    std::vector<std::shared_ptr<void>> servers_;
+    // Sites outlive the session, so that none waits for an idle connection's keep-alive
+    // time when it stops.
+    std::list<TestSite> sites_;
+    TestSite& site_ = sites_.emplace_back();
     RecordingSurface surface_;
     InternetSession session_;
     const fs::path root_ = temp_ / "device";
     FolderDevice device_{root_.string(), false};
     SettingsStore settings_{(temp_ / "settings.reg").string()};
-    Console console_{surface_, session_, device_, settings_};
+    std::atomic<std::uint32_t> now_{1000};  // the console's tick count, moved by the tests
+    Console console_{surface_, session_, device_, settings_, [this] { return now_.load(); }};
     TransferContext context_{device_, console_.Job(), console_.Jobs(), console_};
 };
 

@@ -1,16 +1,15 @@
-// A console surface that records every call, in order, as a text event:
-//   "status:TEXT"  "detail:LINE|TEXT"  "logo:BITMAP"  "link:ADDRESS"  "force"
-//   "range:UPPER"  "position:POS"  "throughput:TEXT"  "mode:running" / "mode:idle"
-//   "message:CAPTION|TEXT|ok" or "...|retry-cancel"
-//   "row-added:ROW|OBJECT|STATUS|IMAGE"  "row-changed:ROW|STATUS|IMAGE"  "rows-cleared"
-//   "login:REASON|USER|PASSWORD" "url" "destination:MESSAGE|PATH|0 or 1" (pre-filled values)
-// The force box reads unchecked; a message box is answered Ok, or,
-// when it offers retry, Retry as often as queued and then Cancel, so that no retry loop
-// hangs; each question takes its next queued answer, or Cancel when none is left.
-// Threads: every member may be called from any thread; one mutex guards the record. The
-// event callback runs on the calling thread, outside the lock, after the event is recorded.
+// A console surface that records every call, in order, as "kind:fields" with the fields
+// joined by '|': "status:TEXT", "detail:LINE|TEXT", "message:CAPTION|TEXT|ok" (or
+// "|retry-cancel"), "row-changed:ROW|STATUS|IMAGE", "login:REASON|USER|PASSWORD",
+// "destination:MESSAGE|PATH|AUTOMATIC", "mode:running", and "force", "url", "rows-cleared"
+// without fields. The force box reads unchecked. Each question takes its next queued
+// answer, or Cancel when none is left; a retry message is answered Retry as often as
+// queued, then Cancel, so that no retry loop hangs.
+// Threads: members may be called from any thread; the event callback runs on the calling
+// thread, outside the lock, after the event is recorded.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -26,51 +25,125 @@ namespace zephyrate::test {
 
 class RecordingSurface : public ConsoleSurface {
   public:
-    // Called with every event as it is recorded, e.g. to press a cancel button when a
-    // given status appears. Pass an empty function to stop.
-    void OnEvent(std::function<void(const std::string& event)> callback);
-
-    std::vector<std::string> Events() const;
-    // The events of one kind ("status", "row-changed", ...) without the "kind:" prefix.
-    std::vector<std::string> EventsOf(std::string_view kind) const;
-    std::vector<std::string> StatusTexts() const { return EventsOf("status"); }
-    std::string LastStatus() const;  // empty when none was set
-    std::vector<std::uint32_t> Positions() const;
-    // Forgets the events; keeps the callback.
-    void Clear();
-
-    void SetStatusText(std::string_view text) override { Record("status:", text); }
-    void SetDetailLine(int line, std::string_view text) override {
-        Record("detail:", std::to_string(line) + "|" + std::string(text));
+    // Called with every event, e.g. to press a cancel button when a given status appears.
+    void OnEvent(std::function<void(const std::string& event)> callback) {
+        std::lock_guard guard(mutex_);
+        callback_ = std::move(callback);
     }
-    void SetLogo(std::int64_t bitmap) override { Record("logo:", std::to_string(bitmap)); }
-    void SetProviderLink(std::string_view address) override { Record("link:", address); }
-    bool IsForceChecked() override;
-    void SetProgressRange(std::uint32_t upper) override { Record("range:", std::to_string(upper)); }
-    void SetProgressPosition(std::uint32_t position) override {
-        Record("position:", std::to_string(position));
+    std::vector<std::string> Events() const {
+        std::lock_guard guard(mutex_);
+        return events_;
     }
-    void SetThroughputText(std::string_view text) override { Record("throughput:", text); }
-    void SetRunningMode(bool running) override { Record("mode:", running ? "running" : "idle"); }
-    Answer MessageBox(std::string_view text, std::string_view caption, Buttons buttons) override;
-    void JobRowAdded(int row, std::string_view object, std::string_view status, int image) override;
-    void JobRowChanged(int row, std::string_view status, int image) override;
-    void JobRowsCleared() override;
+    // The events of one kind without the "kind:" prefix.
+    std::vector<std::string> EventsOf(std::string_view kind) const {
+        const std::string prefix = std::string(kind) + ":";
+        std::vector<std::string> found;
+        for (const std::string& event : Events()) {
+            if (event.starts_with(prefix) || event == kind) {
+                found.push_back(event.substr(std::min(prefix.size(), event.size())));
+            }
+        }
+        return found;
+    }
+    std::string LastStatus() const {
+        const std::vector<std::string> texts = EventsOf("status");
+        return texts.empty() ? std::string() : texts.back();
+    }
+    void Clear() {
+        std::lock_guard guard(mutex_);
+        events_.clear();
+    }
 
-    // Login answers, taken in order: OK with the user and password given.
-    void QueueLogin(std::string userName, std::string password);
-    bool AskLogin(int reason, std::string& userName, std::string& password) override;
-    void QueueUrl(std::string url);
-    bool AskUrl(std::string& url) override;
-    void QueueDestination(std::string path, bool automatic);
-    bool AskDestination(std::string_view message, std::string& path, bool& automatic) override;
-    // The next count retry messages are answered Retry.
-    void QueueRetry(int count);
-    // The job list's rows as the surface saw them: "OBJECT|STATUS|IMAGE" per row.
-    std::vector<std::string> Rows() const;
+    void QueueLogin(std::string user, std::string password) {
+        std::lock_guard guard(mutex_);
+        logins_.emplace_back(std::move(user), std::move(password));
+    }
+    void QueueUrl(std::string url) {
+        std::lock_guard guard(mutex_);
+        urls_.push_back(std::move(url));
+    }
+    void QueueDestination(std::string path, bool automatic) {
+        std::lock_guard guard(mutex_);
+        destinations_.emplace_back(std::move(path), automatic);
+    }
+    void QueueRetry(int count) {
+        std::lock_guard guard(mutex_);
+        retries_ += count;
+    }
+
+    void SetStatusText(std::string_view text) override { Record("status", text); }
+    void SetDetailLine(int line, std::string_view text) override { Record("detail", line, text); }
+    void SetLogo(std::int64_t bitmap) override { Record("logo", bitmap); }
+    void SetProviderLink(std::string_view address) override { Record("link", address); }
+    bool IsForceChecked() override {
+        Record("force");
+        return false;
+    }
+    void SetProgressRange(std::uint32_t upper) override { Record("range", upper); }
+    void SetProgressPosition(std::uint32_t position) override { Record("position", position); }
+    void SetThroughputText(std::string_view text) override { Record("throughput", text); }
+    void SetRunningMode(bool running) override { Record("mode", running ? "running" : "idle"); }
+    Answer MessageBox(std::string_view text, std::string_view caption, Buttons buttons) override {
+        const bool retry = buttons == Buttons::RetryCancel;
+        Record("message", caption, text, retry ? "retry-cancel" : "ok");
+        std::lock_guard guard(mutex_);
+        if (!retry) {
+            return Answer::Ok;
+        }
+        return retries_ > 0 ? (--retries_, Answer::Retry) : Answer::Cancel;
+    }
+    bool AskLogin(int reason, std::string& user, std::string& password) override {
+        Record("login", reason, user, password);
+        std::pair<std::string&, std::string&> answer(user, password);
+        return Take(logins_, answer);
+    }
+    bool AskUrl(std::string& url) override {
+        Record("url");
+        return Take(urls_, url);
+    }
+    bool AskDestination(std::string_view message, std::string& path, bool& automatic) override {
+        Record("destination", message, path, automatic);
+        std::pair<std::string&, bool&> answer(path, automatic);
+        return Take(destinations_, answer);
+    }
+    void JobRowAdded(int row, std::string_view object, std::string_view status,
+                     int image) override {
+        Record("row-added", row, object, status, image);
+    }
+    void JobRowChanged(int row, std::string_view status, int image) override {
+        Record("row-changed", row, status, image);
+    }
+    void JobRowsCleared() override { Record("rows-cleared"); }
 
   private:
-    void Record(std::string_view kind, std::string_view fields);
+    static std::string Text(std::string_view text) { return std::string(text); }
+    static std::string Text(std::int64_t number) { return std::to_string(number); }
+
+    template <typename... Fields>
+    void Record(std::string_view kind, const Fields&... fields) {
+        std::string event(kind);
+        [[maybe_unused]] const char* separator = ":";
+        ((event += separator, event += Text(fields), separator = "|"), ...);
+        std::function<void(const std::string&)> callback;
+        {
+            std::lock_guard guard(mutex_);
+            events_.push_back(event);
+            callback = callback_;
+        }
+        if (callback) {
+            callback(event);
+        }
+    }
+    template <typename Queued, typename Answer>
+    bool Take(std::deque<Queued>& queue, Answer& answer) {
+        std::lock_guard guard(mutex_);
+        if (queue.empty()) {
+            return false;
+        }
+        answer = std::move(queue.front());
+        queue.pop_front();
+        return true;
+    }
 
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
@@ -79,7 +152,6 @@ class RecordingSurface : public ConsoleSurface {
     std::deque<std::string> urls_;
     std::deque<std::pair<std::string, bool>> destinations_;
     int retries_ = 0;
-    std::vector<std::string> rows_;
 };
 
 }  // namespace zephyrate::test

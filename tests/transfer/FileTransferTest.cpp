@@ -1,92 +1,99 @@
-// The transfer step against a real server and device folder: when a copy counts as current,
-// what a written file shows on its row and in its progress, its favorite and shortcut, and
-// how an entry fails. The HTTP faults themselves are told apart in tests/platform; here
-// each must leave the device as it was.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+// Transfer against a real test site and device folder. The step: when a copy counts as
+// current, what a written file shows on its row and in its progress, its favorite and
+// shortcut, and how an entry fails. The writer: chunks, reports and stamp; the temporary
+// file that takes the old copy's place only when complete; old copies the device refuses
+// to replace; a device without room for two copies. The device's folders: making them,
+// the trash, the data path.
+#include "transfer/FileTransfer.h"
 
-#include <chrono>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "platform/InternetError.h"
-#include "tests/support/FolderServer.h"
-#include "tests/support/RawHttpServer.h"
-#include "tests/support/TestHttpServer.h"
+#include "platform/MemoryFile.h"
 #include "tests/support/ConsoleFixture.h"
+#include "tests/support/RawHttpServer.h"
+#include "transfer/DeviceFolders.h"
+#include "transfer/DeviceWriter.h"
 
 namespace zephyrate::test {
 namespace {
 
 using namespace std::string_literals;
-const std::string kBody = "second";
+const std::string kBody = "status 200";  // also what /status/200 answers
 const std::string kInvalid =
     "Invalid synchronisation object. Please contact support@kestrelwynd.example";
 const std::string kWriteError = "Error: writing file data to device";
 
-// Serves kBody at every address, stamped kStamp and with its length, except that a name
-// holding "nostamp" or "nolength" leaves that header out; /status/N answers with status N.
 class FileTransferTest : public ConsoleFixture {
   protected:
+    // The site's files carry a stamp and a length; /status/200 has no stamp and /nolength
+    // no length.
     FileTransferTest() {
-        server_.Server().Get(R"(/.*)", [](const httplib::Request& req, httplib::Response& res) {
-            if (req.path.starts_with("/status/")) {
-                res.status = std::stoi(req.path.substr(8));
-            }
-            if (req.path.find("nostamp") == std::string::npos) {
-                res.set_header("Last-Modified", HttpDateOf(kStamp));
-            }
-            if (req.path.find("nolength") == std::string::npos) {
-                return res.set_content(kBody, "application/octet-stream");
-            }
-            res.set_chunked_content_provider("application/octet-stream", [](auto, auto& sink) {
-                sink.write(kBody.data(), kBody.size());
-                sink.done();
-                return true;
-            });
+        site_.Server().Get("/nolength", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Last-Modified", HttpDateOf(kStamp));
+            res.set_chunked_content_provider("text/plain",
+                                             [](std::size_t, httplib::DataSink& sink) {
+                                                 sink.write(kBody.data(), kBody.size());
+                                                 sink.done();
+                                                 return true;
+                                             });
         });
-        server_.Start();
-        ServeFrom(server_.Port());
+        Place("www/a", kBody, kStamp);
+        Place("www/a.exe", kBody, kStamp);
+        site_.ServeFolder(temp_ / "www");
+        site_.Start();
+        Job().ServerFolderAddress = site_.Address("");
     }
-    // An entry for name whose body comes from address (a path on the server).
-    FileEntry Entry(const std::string& name, const std::string& address = "/abs") {
+    // An entry for name whose body comes from a path of the site.
+    FileEntry Entry(const std::string& name, const std::string& path = "/a") const {
         FileEntry entry;
         entry.Name = name;
-        entry.Url = address.starts_with("/") ? server_.Url(address) : address;
+        entry.Url = path.starts_with("/") ? site_.Url(path) : path;
         entry.UrlIsAbsolute = true;
         return entry;
     }
-    TestHttpServer& server_ = Keep<TestHttpServer>();
 };
 
 TEST_F(FileTransferTest, TheCopyIsCurrentWithTheSameLengthAndAStampWithinTwoSeconds) {
+    // Paths of the site: with stamp and length, without a stamp, without a length.
+    const std::string a = "/a", noStamp = "/status/200", noLength = "/nolength";
+    const std::string same(kBody.size(), 'x');  // other bytes of the same length
     const struct {
-        const char* name;
+        std::string path;
         std::string copy;    // the device copy before the step; empty: none
         std::time_t offset;  // its stamp minus the server's (without one: the time of the step)
         bool force;
         int outcome;
     } cases[] = {
-        {"a", "", 0, false, 0},           {"a", kBody, 2, false, 3},
-        {"a", kBody, -2, false, 3},       {"a", kBody, 3, false, 0},
-        {"a", kBody, -3, false, 0},       {"a", "first", 0, false, 0},
-        {"a", "xxxxxx", 0, false, 3},     {"a", "xxxxxx", 0, true, 0},
-        {"nostamp", kBody, -3, false, 0}, {"nolength", kBody, 0, false, 0},
+        {a, "", 0, false, 0},           {a, kBody, 2, false, 3},  {a, kBody, -2, false, 3},
+        {a, kBody, 3, false, 0},        {a, kBody, -3, false, 0}, {a, "first", 0, false, 0},
+        {a, same, 0, false, 3},         {a, same, 0, true, 0},    {noStamp, kBody, -3, false, 0},
+        {noLength, kBody, 0, false, 0},
     };
+    const fs::path copy = OnDevice("Zephyrate/news/a");
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + " " + c.copy + " " + std::to_string(c.offset));
-        const std::time_t server = c.name == std::string("nostamp") ? std::time(nullptr) : kStamp;
-        const fs::path copy = OnDevice(std::string("Zephyrate/news/") + c.name);
+        SCOPED_TRACE(c.path + (" " + c.copy) + " " + std::to_string(c.offset));
+        const std::time_t server = c.path == noStamp ? std::time(nullptr) : kStamp;
         fs::remove(copy);
         if (!c.copy.empty()) {
-            Place(std::string("Zephyrate/news/") + c.name, c.copy, server + c.offset);
+            Place("device/Zephyrate/news/a", c.copy, server + c.offset);
         }
-        FileEntry entry = Named(c.name);
+        FileEntry entry = Entry("a", c.path);
         EXPECT_EQ(Step(entry, c.force), c.outcome);
         EXPECT_EQ(Read(copy), c.outcome == 0 ? kBody : c.copy);
         EXPECT_NEAR(ModifiedAt(copy), c.outcome == 0 ? server : server + c.offset, 1);
     }
-    EXPECT_EQ(surface_.LastStatus(), "Retrieving: nolength  6/???");
+    EXPECT_EQ(surface_.LastStatus(), "Retrieving: a  10/???");
 }
 
 // The row's steps and the progress of a written file, and none for a current one. Links
@@ -95,8 +102,6 @@ TEST_F(FileTransferTest, TheCopyIsCurrentWithTheSameLengthAndAStampWithinTwoSeco
 // cannot be made fails the entry, a shortcut does not.
 TEST_F(FileTransferTest, FavoriteAndShortcutAreWrittenAfterTheFileAndReplaced) {
     const std::string file = "\\Zephyrate\\news\\a.exe";
-    const Texts links = {"\\Card\\windows\\favorites\\news\\Daily.url",
-                         "\\Card\\windows\\Start Menu\\Programs\\Reader.lnk"};
     const fs::path favorite = OnDevice("Card/windows/favorites/news/Daily.url");
     const fs::path shortcut = OnDevice("Card/windows/Start Menu/Programs/Reader.lnk");
     fs::create_directories(OnDevice("Zephyrate/Trash"));
@@ -111,12 +116,13 @@ TEST_F(FileTransferTest, FavoriteAndShortcutAreWrittenAfterTheFileAndReplaced) {
     EXPECT_EQ(entry.StatusText, "Synchronisation succesful");
     EXPECT_EQ(surface_.EventsOf("row-changed"),
               (Texts{"0|Connecting|2", "0|Checking time stamp|2", "0|Downloading to device|2"}));
-    EXPECT_EQ(surface_.StatusTexts()[0], "Retrieving: a.exe  6/6");
+    EXPECT_EQ(surface_.EventsOf("status")[0], "Retrieving: a.exe  10/10");
     EXPECT_EQ(Read(favorite), "[InternetShortcut]\r\nURL=file://" + file);
     EXPECT_EQ(ModifiedAt(favorite), kStamp);
     EXPECT_EQ(Read(shortcut), "23#\"" + file + "\"");
     EXPECT_EQ(Read(OnDevice("Zephyrate/Trash/Reader.lnk.001")), "old");
-    EXPECT_EQ(Job().PresentObjects, (Texts{file, links[0], links[1]}));
+    EXPECT_EQ(Job().PresentObjects, (Texts{file, "\\Card\\windows\\favorites\\news\\Daily.url",
+                                           "\\Card\\windows\\Start Menu\\Programs\\Reader.lnk"}));
 
     surface_.Clear();
     EXPECT_EQ(Step(entry), 3);
@@ -127,96 +133,218 @@ TEST_F(FileTransferTest, FavoriteAndShortcutAreWrittenAfterTheFileAndReplaced) {
         EXPECT_EQ(Step(entry), 0) << link;
         EXPECT_TRUE(fs::exists(favorite) && fs::exists(shortcut));
     }
-    EXPECT_EQ(Job().PresentObjects.size(), 12u);
 
     fs::remove_all(OnDevice("Card"));
     temp_.WriteFile("device/Card/windows/Start Menu", "in the way");  // where a folder belongs
+    Job().PresentObjects.clear();
     EXPECT_EQ(Step(entry), 0);
+    EXPECT_EQ(Job().PresentObjects.size(), 3u) << "the failed shortcut counts";
     fs::remove_all(favorite.parent_path().parent_path());
     temp_.WriteFile("device/Card/windows/favorites", "in the way");
     EXPECT_EQ(Step(entry, true), 2);
     EXPECT_EQ(entry.StatusText, "Error: creation of favorites link in IE");
-    EXPECT_EQ(Job().PresentObjects.size(), 16u)
-        << "the failed shortcut counts, a failed favorite not";
+    EXPECT_EQ(Job().PresentObjects.size(), 4u) << "the failed favorite does not count";
 }
 
 // Refusals by the server, and names or destinations the device must never be handed:
 // those are refused before the server is asked and the row changes.
 TEST_F(FileTransferTest, AnEntryFailsAloneAndLeavesNoFile) {
     const std::string refused = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
-    const struct {
-        std::string root;
-        FileEntry entry;
-        std::string text;      // its start
-        const char* inTheWay;  // a file where a folder belongs
-    } cases[] = {
-        {"\\Zephyrate", Entry("a.txt", "/status/400"), "HTTP ERROR CODE: 400", nullptr},
-        {"\\Zephyrate", Entry("a.txt", refused), "Failed to connect", nullptr},
-        {"\\Windows\\Data", Entry("a.txt"), kInvalid, nullptr},
-        {"\\Zephyrate", Entry("good.txt\0.evil"s), kInvalid, nullptr},
-        {"\\Zephyrate", Entry("a.txt"), kWriteError, "Zephyrate/news"},
-        {"\\Zephyrate", Entry(std::string(256, 'n')), kWriteError, nullptr},
-        {"\\Zephyrate", Entry("../escape.txt"), kWriteError, nullptr},
-        {"\\Zephyrate", Entry(""), kWriteError, nullptr},  // "Url: http://host/" names no file
+    const std::pair<FileEntry, std::string> cases[] = {
+        // the entry, the start of its text
+        {Entry("a.txt", "/status/400"), "HTTP ERROR CODE: 400"},
+        {Entry("a.txt", refused), "Failed to connect"},
+        {Entry("good.txt\0.evil"s), kInvalid},
+        {Entry(std::string(256, 'n')), kWriteError},
+        {Entry("../escape.txt"), kWriteError},
+        {Entry(""), kWriteError},  // "Url: http://host/" names no file
     };
-    for (auto c : cases) {
-        SCOPED_TRACE(c.text + " " + c.entry.Name);
-        const std::size_t requests = server_.RequestCount();
-        fs::remove_all(OnDevice("Zephyrate"));
-        Job().DeviceRoot = c.root;
-        if (c.inTheWay != nullptr) {
-            temp_.WriteFile("device/"s + c.inTheWay, "in the way");
-        }
-        c.entry.Row = console_.Jobs().AddFileRow(c.entry, "P");
+    for (auto [entry, text] : cases) {
+        SCOPED_TRACE(text + " " + entry.Name);
+        const std::size_t requests = site_.RequestCount();
+        entry.Row = console_.Jobs().AddFileRow(entry, "P");
         surface_.Clear();
-        EXPECT_EQ(Step(c.entry), 2);
-        EXPECT_TRUE(c.entry.StatusText.starts_with(c.text)) << c.entry.StatusText;
-        EXPECT_EQ(surface_.EventsOf("row-changed").empty(), c.text == kInvalid);
-        EXPECT_TRUE(c.text != kInvalid || server_.RequestCount() == requests);
-        for (const auto& item : fs::recursive_directory_iterator(root_)) {
-            EXPECT_TRUE(item.is_directory() || Read(item.path()) == "in the way") << item.path();
-        }
+        EXPECT_EQ(Step(entry), 2);
+        EXPECT_TRUE(entry.StatusText.starts_with(text)) << entry.StatusText;
+        EXPECT_EQ(surface_.EventsOf("row-changed").empty(), text == kInvalid);
+        EXPECT_TRUE(text != kInvalid || site_.RequestCount() == requests);
+    }
+    for (const auto& item : fs::recursive_directory_iterator(temp_.Path())) {
+        EXPECT_TRUE(item.is_directory() || item.path().parent_path() == temp_ / "www" ||
+                    item.path().filename() == "settings.reg")
+            << item.path();
     }
     EXPECT_TRUE(Job().PresentObjects.empty());
 }
 
-// A download that breaks off, in any way a server can break it, ends in an error for the
-// job's guard, never hangs, and leaves the device's old copy as it was.
-TEST_F(FileTransferTest, ABrokenDownloadLeavesTheOldCopyAndNoTemporaryFile) {
-    const std::string head = "HTTP/1.1 200 OK\r\nLast-Modified: " + HttpDateOf(kStamp) + "\r\n";
-    const std::string length = head + "Content-Length: 100000\r\n\r\n" + std::string(20000, 'x');
-    enum Then { kClose, kReset, kStall };
-    const std::tuple<const char*, std::string, Then> servers[] = {
-        {"short", length, kClose},
-        {"reset", length, kReset},
-        {"stall", length, kStall},
-        {"chunks cut short",
-         head + "Transfer-Encoding: chunked\r\n\r\n4000\r\n" + std::string(0x4000, 'z') +
-             "\r\n4000\r\nzz",
-         kClose},
-    };
-    session_.SetTimeouts(std::chrono::seconds(2), std::chrono::milliseconds(500));
-    const fs::path old = Place("Zephyrate/news/broken", "the old copy", kStamp);
-    for (const auto& [name, bytes, then] : servers) {
-        SCOPED_TRACE(name);
-        RawHttpServer server([&](RawHttpServer::Connection& c) {
-            c.ReadRequest();
-            c.Send(bytes);
-            if (then != kClose) {
-                c.WaitForClientClose(then == kReset ? std::chrono::milliseconds(100)
-                                                    : std::chrono::milliseconds(10000));
-            }
-            if (then == kReset) {
-                c.Reset();
-            }
-        });
-        ServeFrom(server.Port());
-        FileEntry entry;
-        entry.SetFile("broken");
-        EXPECT_THROW(Step(entry), InternetError);
-        EXPECT_EQ(Read(old), "the old copy");
-        EXPECT_EQ(std::distance(fs::directory_iterator(old.parent_path()), {}), 1) << "a leftover";
-        EXPECT_TRUE(Job().PresentObjects.empty());
+class DeviceWriterTest : public ConsoleFixture {
+  protected:
+    DeviceWriterTest() {
+        entry_.SetFile("docs/a.bin");
+        entry_.ServerTime = kStamp;
+    }
+    bool Write(const std::string& contents, std::string_view path) {
+        MemoryFile source;
+        source.Write(contents.data(), contents.size());
+        return WriteToDevice(context_, entry_, source, path, 0);
+    }
+    std::ptrdiff_t Count(std::string_view folder) const {
+        return std::distance(fs::directory_iterator(OnDevice(folder)), {});
+    }
+    FileEntry entry_;
+};
+
+TEST_F(DeviceWriterTest, OneReportPerChunkWithTheBytesTheDeviceTookAndTheServerStamp) {
+    using Sizes = std::vector<std::size_t>;
+    for (const auto& [size, reported] : {std::pair{std::size_t{0}, Sizes{0}},
+                                         {4097, Sizes{4096, 4097}},
+                                         {8192, Sizes{4096, 8192, 8192}}}) {
+        SCOPED_TRACE(size);
+        surface_.Clear();
+        const std::string contents(size, static_cast<char>('a' + size % 26));
+        EXPECT_TRUE(Write(contents, "\\Zephyrate\\news\\docs/a.bin"));
+        Texts reports;
+        for (const std::size_t done : reported) {
+            reports.push_back("Retrieving: docs/a.bin  " + std::to_string(done) + "/???");
+        }
+        EXPECT_EQ(surface_.EventsOf("status"), reports);
+        const fs::path file = OnDevice("Zephyrate/news/docs/a.bin");
+        struct stat info {};
+        ASSERT_EQ(stat(file.c_str(), &info), 0);  // before reading it moves the access time
+        EXPECT_EQ(std::pair(info.st_mtime, info.st_atime), std::pair(kStamp, kStamp));
+        EXPECT_EQ(Read(file), contents);
+    }
+    EXPECT_EQ(Job().PresentObjects, Texts(3, "\\Zephyrate\\news\\docs/a.bin"));
+}
+
+// Stopped by the user between chunks or cut short by the server, a write leaves the old
+// copy as it was and no temporary file; a stop leaves its code in the entry.
+TEST_F(DeviceWriterTest, AWriteThatBreaksOffLeavesTheOldCopy) {
+    RawHttpServer cut([](RawHttpServer::Connection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(20000, 'x'));
+    });
+    Place("device/news/a.bin", "the old copy", kStamp);
+    for (const int stop : {1, -1}) {
+        stop == 1 ? console_.Control().SetCancelThisJob() : console_.Control().SetCancelAll();
+        EXPECT_FALSE(Write(std::string(10000, 'n'), "\\news\\a.bin"));
+        EXPECT_EQ(entry_.Result, stop);
+    }
+    const std::unique_ptr<HttpFile> response = session_.OpenURL(cut.Url("/a.bin"));
+    EXPECT_THROW(WriteToDevice(context_, entry_, *response, "\\news\\a.bin", 0), InternetError);
+    EXPECT_EQ(Read(OnDevice("news/a.bin")), "the old copy");
+    EXPECT_EQ(Count("news"), 1) << "a leftover";
+    EXPECT_TRUE(Job().PresentObjects.empty());
+}
+
+// Old copies the device will not delete (locked by another program, read-only) go to the
+// trash under the lowest free number and the new file takes their place; without a trash
+// folder the write fails and the old copy stays. A folder that stands where the file must go
+// holds the user's files: it stays, out of the trash, and the entry fails. What a killed run
+// left is removed when its folder is next written.
+TEST_F(DeviceWriterTest, OldCopiesGoToTheTrashFoldersInTheWayStayStaleTemporariesGo) {
+    chmod(temp_.WriteFile("device/news/b.txt", "read-only").c_str(), 0444);
+    temp_.WriteFile("device/news/.gone.txt.zephyrate-part", "stale");
+    temp_.WriteFile("device/news/.keep", "the user's");
+    EXPECT_FALSE(Write("new b", "\\news\\b.txt"));
+    EXPECT_EQ(Read(OnDevice("news/b.txt")), "read-only");
+
+    const fs::path locked = temp_.WriteFile("device/news/a.txt", "locked");
+    temp_.WriteFile("device/news/c.txt/inside.txt", "the user's");
+    temp_.WriteFile("device/Zephyrate/Trash/a.txt.002", "older");
+    const int lock = open(locked.c_str(), O_RDONLY | O_CLOEXEC);  // another open file's lock
+    ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+    EXPECT_TRUE(Write("new a", "\\news\\a.txt"));
+    close(lock);
+    EXPECT_TRUE(Write("new b", "\\news\\b.txt"));
+    EXPECT_FALSE(Write("new c", "\\news\\c.txt"));
+    EXPECT_EQ(entry_.Result, 2);
+    EXPECT_EQ(Read(OnDevice("news/a.txt")) + Read(OnDevice("news/b.txt")), "new anew b");
+    EXPECT_EQ(Read(OnDevice("news/c.txt/inside.txt")) + Read(OnDevice("news/.keep")),
+              "the user'sthe user's");
+    EXPECT_EQ(Read(OnDevice("Zephyrate/Trash/a.txt.001")), "locked");
+    EXPECT_EQ(Read(OnDevice("Zephyrate/Trash/b.txt.001")), "read-only");
+    EXPECT_EQ(Count("Zephyrate/Trash"), 3);
+    EXPECT_EQ(Count("news"), 4) << "a leftover";
+}
+
+// A device with room for the new file but not for it beside the old copy: the old copy
+// makes way and the file is written in place, as the device itself writes files. The
+// small device is a tmpfs in a child's own mount namespace.
+TEST_F(DeviceWriterTest, WithoutRoomForTwoCopiesTheFileIsWrittenInPlace) {
+    const std::string contents(56 * 1024, 'n');
+    const pid_t child = fork();
+    if (child == 0) {
+        // 96 KiB: the old copy of 56 KiB leaves 40 KiB, too little for a second copy.
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", root_.c_str(), "tmpfs", 0, "size=96k") != 0) {
+            _exit(10);
+        }
+        temp_.WriteFile("device/a.bin", std::string(56 * 1024, 'o'));
+        // Linked again, the device holds the folder on the mount.
+        device_.CeRapiUninit();
+        RAPIINIT init;
+        device_.CeRapiInitEx(init);
+        device_.WaitForRapiInit(init, 2000);
+        const bool written = Write(contents, "\\a.bin");
+        _exit(written && Read(OnDevice("a.bin")) == contents ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 10) {
+        GTEST_SKIP() << "no private mounts here";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+using DeviceFoldersTest = ConsoleFixture;
+
+TEST_F(DeviceFoldersTest, EnsureFolderMakesWhatIsMissingAndFailsWhereAFileStands) {
+    temp_.WriteFile("device/a/file.txt", "f");
+    // Folders in any letter case count as there; a trailing separator names the folder
+    // before it (a favorites path without a CE folder).
+    for (const auto& [path, made, folder] :
+         {std::tuple{"\\a\\b\\c", true, "a/b/c"},
+          {"\\A\\B\\c", true, "a/b/c"},
+          {"\\windows\\favorites\\", true, "windows/favorites"},
+          {"\\a\\file.txt\\sub", false, "a/file.txt/sub"},
+          {"\\new\\..\\b", false, "new"}}) {  // an error other than "not found" stops at once
+        EXPECT_EQ(EnsureFolder(device_, path), made) << path;
+        EXPECT_EQ(fs::is_directory(OnDevice(folder)), made) << path;
+    }
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(root_), {}), 6);
+}
+
+// Emptying the trash deletes its files, hidden ones and names that are not UTF-8 included,
+// and leaves its sub-folders.
+TEST_F(DeviceFoldersTest, EmptyingTheTrashLeavesItsSubFolders) {
+    EXPECT_FALSE(EmptyTrash(device_, Job()));  // no trash folder; none is made
+    EXPECT_FALSE(fs::exists(OnDevice("Zephyrate/Trash")));
+    temp_.WriteFile("device/Zephyrate/Trash/a.txt.001", "a");
+    temp_.WriteFile("device/Zephyrate/Trash/bad\xFF\xFE.001", "b");
+    temp_.WriteFile("device/Zephyrate/Trash/.hidden.001", "h");
+    temp_.WriteFile("device/Zephyrate/Trash/sub/kept.txt", "k");
+    EXPECT_TRUE(EmptyTrash(device_, Job()));
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(OnDevice("Zephyrate/Trash")), {}), 2);
+}
+
+TEST_F(DeviceFoldersTest, TheDataPathIsAValueOfAtMost255Bytes) {
+    const std::string fits(126, 'd');  // with the zero fill 254 bytes; one more needs 256
+    for (const auto& [value, found, path] :
+         {std::tuple{std::string(), false, std::string()},
+          {"\\\\Storage Card\\\\\xC3\xA9t\xC3\xA9", true, "\\Storage Card\\\xC3\xA9t\xC3\xA9"},
+          {fits, true, fits},
+          {fits + "d", false, std::string()}}) {
+        if (!value.empty()) {
+            temp_.WriteFile("device/.registry.reg",
+                            "Windows Registry Editor Version 5.00\r\n\r\n"
+                            "[HKEY_LOCAL_MACHINE\\SYSTEM\\Platform]\r\n\"DataPath\"=\"" +
+                                value + "\"\r\n");
+        }
+        Job().DataPath = "stale";
+        EXPECT_EQ(ReadDataPath(device_, Job()), found) << value;
+        EXPECT_EQ(Job().DataPath, path);
     }
 }
 
