@@ -26,7 +26,7 @@ class DestinationRootTest : public ConsoleFixture {
     DeviceContext context_ = DeviceContextOf(console_);
 };
 
-// A pending stop request spares the retry question; Retry after the device appeared connects.
+// A pending stop request spares the retry question.
 TEST_F(DestinationRootTest, WithoutADeviceEachWaitEndsInTheRetryQuestionUnlessAStopIsPending) {
     DisconnectDevice(device_);
     fs::remove(root_);
@@ -38,13 +38,6 @@ TEST_F(DestinationRootTest, WithoutADeviceEachWaitEndsInTheRetryQuestionUnlessAS
     surface_.Clear();
     EXPECT_EQ(ConnectDevice(context_, 100), -1);  // Retry once, then Cancel
     EXPECT_EQ(surface_.Events(), (Texts{"message:" + kRetry, "message:" + kRetry, "mode:idle"}));
-
-    surface_.Clear();
-    surface_.QueueRetry(1);
-    surface_.OnEvent([this](const std::string&) { fs::create_directories(temp_ / "device"); });
-    EXPECT_EQ(ConnectDevice(context_, 100), 0);
-    EXPECT_EQ(surface_.Events(), Texts{"message:" + kRetry});
-    EXPECT_EQ(device_.CeRapiGetError(), S_OK);
 }
 
 TEST_F(DestinationRootTest, TheAutomaticChoiceTakesTheFirstKnownCardElseTheLastCard) {
@@ -90,15 +83,6 @@ TEST_F(DestinationRootTest, WithoutAutomaticSelectionAMissingRootIsAskedForUntil
     EXPECT_EQ(Questions(), (Texts{kInvalid + "\\Missing|0", kInvalid + "\\No|0",
                                   "Enter the root directory|\\data|0", kInvalid + "\\Nope|0",
                                   kInvalid + "\\Nope|1"}));
-}
-
-TEST_F(DestinationRootTest, SetDevicePathAsksWithForceStoresAsTypedAndClosesTheLink) {
-    surface_.QueueDestination("Not there yet\\", false);
-    OnSetDevicePath(context_);
-    EXPECT_EQ(Questions(), Texts{"Enter an existing path on the device.||1"});
-    EXPECT_EQ(settings_.ReadText("PrePath", "?"), "Not there yet\\");
-    EXPECT_FALSE(settings_.Dontask());
-    EXPECT_NE(device_.CeRapiGetError(), S_OK);
 }
 
 }  // namespace

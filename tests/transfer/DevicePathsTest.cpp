@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <string>
 #include <tuple>
 
@@ -16,19 +15,11 @@ namespace {
 
 using namespace std::string_literals;
 
-JobValues Job(std::string root, std::string ceFolder) {
-    JobValues job;
-    job.DeviceRoot = std::move(root);
-    job.CeFolder = std::move(ceFolder);
-    return job;
-}
-
 TEST(DevicePathsTest, TheSystemFolderAndZeroBytesAreRefusedWhereverTheDeviceResolvesThem) {
     // The root, the CE folder, the entry's name, and whether they are accepted.
     const std::tuple<std::string, std::string, std::string, bool> cases[] = {
         {"\\Windows\\Data", "news", "a", false},
         {"", "WINDOWS\\Start Menu", "a", false},
-        {"\\windows", "", "a", false},
         {"/Windows/x", "news", "a", false},
         {"\\", "Windows", "a", false},
         {"\\\\", "/windows/Fonts", "a", false},
@@ -43,7 +34,9 @@ TEST(DevicePathsTest, TheSystemFolderAndZeroBytesAreRefusedWhereverTheDeviceReso
         {"\\Zephyrate", "news", "good.txt\0.evil"s, false},
     };
     for (const auto& [root, folder, name, accepted] : cases) {
-        const JobValues job = Job(root, folder);
+        JobValues job;
+        job.DeviceRoot = root;
+        job.CeFolder = folder;
         FileEntry entry;
         entry.Name = name;
         EXPECT_EQ(CheckDestination(job) && CheckEntry(job, entry), accepted)
@@ -52,27 +45,20 @@ TEST(DevicePathsTest, TheSystemFolderAndZeroBytesAreRefusedWhereverTheDeviceReso
     FileEntry zeroInLink;
     zeroInLink.Name = "a.txt";
     zeroInLink.FavoriteFile = "F\0.url"s;
-    EXPECT_FALSE(CheckEntry(Job("", ""), zeroInLink));
-}
-
-std::uint64_t Units(const FILETIME& time) {
-    return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+    EXPECT_FALSE(CheckEntry(JobValues(), zeroInLink));
 }
 
 // Sets TZ for one scope and puts the old value back.
 struct ZoneScope {
-    explicit ZoneScope(const char* zone) {
-        if (const char* value = std::getenv("TZ")) {
-            old = value;
-        }
+    explicit ZoneScope(const char* zone) : old(std::getenv("TZ") ? std::getenv("TZ") : "") {
         setenv("TZ", zone, 1);
         tzset();
     }
     ~ZoneScope() {
-        old ? setenv("TZ", old->c_str(), 1) : unsetenv("TZ");
+        old.empty() ? unsetenv("TZ") : setenv("TZ", old.c_str(), 1);
         tzset();
     }
-    std::optional<std::string> old;
+    std::string old;  // empty: none set
 };
 
 // Every 9 days, 7 hours and 13 seconds from 1900 to 2200, against the C library's UTC
@@ -93,18 +79,6 @@ TEST(ServerTimeTest, CalendarFieldsAndSecondsAgreeWithTheCLibraryWithoutAZone) {
         fields.wDayOfWeek = 0;  // neither takes part
         fields.wMilliseconds = 999;
         ASSERT_EQ(SecondsFromSystemTime(fields), seconds);
-    }
-}
-
-TEST(ServerTimeTest, FileTimeCountsFrom1601AndDropsFractions) {
-    EXPECT_EQ(Units(FileTimeFromSeconds(0)), 116444736000000000u);
-    EXPECT_EQ(SecondsFromFileTime({9999999u + 3577643008u, 27111902u}), 0);  // 0.9999999 s
-    EXPECT_EQ(SecondsFromFileTime({0, 0}), -11644473600);
-    EXPECT_EQ(SecondsFromSystemTime({1601, 1, 0, 1, 0, 0, 0, 0}), -11644473600);
-    EXPECT_EQ(Units(FileTimeFromSeconds(-11644473601)), 0u);  // before 1601: its start
-    // 2038 and later need the high word.
-    for (const std::int64_t seconds : {-14182940LL, 2147483648LL, 253402214400LL}) {
-        EXPECT_EQ(SecondsFromFileTime(FileTimeFromSeconds(seconds)), seconds);
     }
 }
 
