@@ -33,23 +33,12 @@ const std::string kWriteError = "Error: writing file data to device";
 
 class FileTransferTest : public ConsoleFixture {
   protected:
-    // The site's files carry a stamp and a length; /status/200 has no stamp and /nolength
-    // no length.
+    // The site's files carry a stamp and a length; /status/200 has no stamp.
     FileTransferTest() {
-        site_.Server().Get("/nolength", [](const httplib::Request&, httplib::Response& res) {
-            res.set_header("Last-Modified", HttpDateOf(kStamp));
-            res.set_chunked_content_provider("text/plain",
-                                             [](std::size_t, httplib::DataSink& sink) {
-                                                 sink.write(kBody.data(), kBody.size());
-                                                 sink.done();
-                                                 return true;
-                                             });
-        });
         Place("www/a", kBody, kStamp);
         Place("www/a.exe", kBody, kStamp);
         site_.ServeFolder(temp_ / "www");
         site_.Start();
-        Job().ServerFolderAddress = site_.Address("");
         entry_.SetFile("docs/a.bin");
         entry_.ServerTime = kStamp;
     }
@@ -74,8 +63,12 @@ class FileTransferTest : public ConsoleFixture {
 };
 
 TEST_F(FileTransferTest, TheCopyIsCurrentWithTheSameLengthAndAStampWithinTwoSeconds) {
-    // Paths of the site: with stamp and length, without a stamp, without a length.
-    const std::string a = "/a", noStamp = "/status/200", noLength = "/nolength";
+    RawHttpServer unannounced([](RawHttpServer::Connection& c) {
+        c.ReadRequest();  // the body ends when the connection closes
+        c.Send("HTTP/1.1 200 OK\r\nLast-Modified: " + HttpDateOf(kStamp) + "\r\n\r\n" + kBody);
+    });
+    // With stamp and length, without a stamp, without a length.
+    const std::string a = "/a", noStamp = "/status/200", noLength = unannounced.Url("/a");
     const std::string same(kBody.size(), 'x');  // other bytes of the same length
     const struct {
         std::string path;
