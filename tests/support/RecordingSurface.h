@@ -2,9 +2,10 @@
 // joined by '|': "status:TEXT", "detail:LINE|TEXT", "message:CAPTION|TEXT|ok" (or
 // "|retry-cancel"), "row-changed:ROW|STATUS|IMAGE", "login:REASON|USER|PASSWORD",
 // "destination:MESSAGE|PATH|AUTOMATIC", "mode:running", and "force", "url", "rows-cleared"
-// without fields. The force box reads unchecked. Each question takes its next queued
-// answer, or Cancel when none is left; a retry message is answered Retry as often as
-// queued, then Cancel, so that no retry loop hangs.
+// without fields. The force box reads unchecked and the destination question is
+// cancelled. The login and address questions take their next queued answer, or Cancel
+// when none is left; a retry message is answered Retry as often as queued, then Cancel,
+// so that no retry loop hangs.
 // Threads: one; the tests run the engine on their own thread.
 #pragma once
 
@@ -51,9 +52,6 @@ class RecordingSurface : public ConsoleSurface {
         logins_.emplace_back(std::move(user), std::move(password));
     }
     void QueueUrl(std::string url) { urls_.push_back(std::move(url)); }
-    void QueueDestination(std::string path, bool automatic) {
-        destinations_.emplace_back(std::move(path), automatic);
-    }
     void QueueRetry(int count) { retries_ += count; }
 
     void SetStatusText(std::string_view text) override { Record("status", text); }
@@ -86,7 +84,7 @@ class RecordingSurface : public ConsoleSurface {
     }
     bool AskDestination(std::string_view message, std::string& path, bool& automatic) override {
         Record("destination", message, path, automatic);
-        return Take(destinations_, std::tie(path, automatic));
+        return false;
     }
     void JobRowAdded(int row, std::string_view object, std::string_view status,
                      int image) override {
@@ -125,7 +123,6 @@ class RecordingSurface : public ConsoleSurface {
     std::function<void(const std::string&)> callback_;
     std::deque<std::pair<std::string, std::string>> logins_;
     std::deque<std::string> urls_;
-    std::deque<std::pair<std::string, bool>> destinations_;
     int retries_ = 0;
 };
 

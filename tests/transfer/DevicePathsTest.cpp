@@ -1,14 +1,10 @@
-// Paths on the device and the time stamps of its files: pure functions.
+// The destination checks of the device paths: pure functions.
 #include "transfer/DevicePaths.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <string>
 #include <tuple>
-
-#include "transfer/ServerTime.h"
 
 namespace zephyrate::test {
 namespace {
@@ -46,40 +42,6 @@ TEST(DevicePathsTest, TheSystemFolderAndZeroBytesAreRefusedWhereverTheDeviceReso
     zeroInLink.Name = "a.txt";
     zeroInLink.FavoriteFile = "F\0.url"s;
     EXPECT_FALSE(CheckEntry(JobValues(), zeroInLink));
-}
-
-// Sets TZ for one scope and puts the old value back.
-struct ZoneScope {
-    explicit ZoneScope(const char* zone) : old(std::getenv("TZ") ? std::getenv("TZ") : "") {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneScope() {
-        old.empty() ? unsetenv("TZ") : setenv("TZ", old.c_str(), 1);
-        tzset();
-    }
-    std::string old;  // empty: none set
-};
-
-// Every 9 days, 7 hours and 13 seconds from 1900 to 2200, against the C library's UTC
-// calendar, under a zone with a half-hour offset that any zone conversion would show.
-TEST(ServerTimeTest, CalendarFieldsAndSecondsAgreeWithTheCLibraryWithoutAZone) {
-    ZoneScope zone("America/St_Johns");
-    for (std::int64_t seconds = -2208988800; seconds < 7258118400;
-         seconds += 9 * 86400 + 7 * 3600 + 13) {
-        const std::time_t moment = static_cast<std::time_t>(seconds);
-        std::tm utc{};
-        ASSERT_NE(gmtime_r(&moment, &utc), nullptr);
-        SYSTEMTIME fields = SystemTimeFromSeconds(seconds);
-        const auto field = [](int value) { return static_cast<std::uint16_t>(value); };
-        ASSERT_EQ(fields, (SYSTEMTIME{field(utc.tm_year + 1900), field(utc.tm_mon + 1),
-                                      field(utc.tm_wday), field(utc.tm_mday), field(utc.tm_hour),
-                                      field(utc.tm_min), field(utc.tm_sec), 0}))
-            << seconds;
-        fields.wDayOfWeek = 0;  // neither takes part
-        fields.wMilliseconds = 999;
-        ASSERT_EQ(SecondsFromSystemTime(fields), seconds);
-    }
 }
 
 }  // namespace

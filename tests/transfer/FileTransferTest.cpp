@@ -72,24 +72,20 @@ TEST_F(FileTransferTest, TheCopyIsCurrentWithTheSameLengthAndAStampWithinTwoSeco
     const std::string same(kBody.size(), 'x');  // other bytes of the same length
     const struct {
         std::string path;
-        std::string copy;    // the device copy before the step; empty: none
+        std::string copy;    // the device copy before the step
         std::time_t offset;  // its stamp minus the server's (without one: the time of the step)
         bool force;
         int outcome;
     } cases[] = {
-        {a, "", 0, false, 0},           {a, kBody, 2, false, 3},  {a, kBody, -2, false, 3},
-        {a, kBody, 3, false, 0},        {a, kBody, -3, false, 0}, {a, "first", 0, false, 0},
-        {a, same, 0, false, 3},         {a, same, 0, true, 0},    {noStamp, kBody, -3, false, 0},
-        {noLength, kBody, 0, false, 0},
+        {a, kBody, 2, false, 3},  {a, kBody, -2, false, 3},       {a, kBody, 3, false, 0},
+        {a, kBody, -3, false, 0}, {a, "first", 0, false, 0},      {a, same, 0, false, 3},
+        {a, same, 0, true, 0},    {noStamp, kBody, -3, false, 0}, {noLength, kBody, 0, false, 0},
     };
     const fs::path copy = OnDevice("Zephyrate/news/a");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path + (" " + c.copy) + " " + std::to_string(c.offset));
         const std::time_t server = c.path == noStamp ? std::time(nullptr) : kStamp;
-        fs::remove(copy);
-        if (!c.copy.empty()) {
-            Place("device/Zephyrate/news/a", c.copy, server + c.offset);
-        }
+        Place("device/Zephyrate/news/a", c.copy, server + c.offset);
         FileEntry entry = Entry("a", c.path);
         EXPECT_EQ(Step(entry, c.force), c.outcome);
         EXPECT_EQ(Read(copy), c.outcome == 0 ? kBody : c.copy);
@@ -173,7 +169,6 @@ TEST_F(FileTransferTest, AnEntryFailsAloneAndLeavesNoFile) {
 }
 
 TEST_F(FileTransferTest, OneReportPerChunkWithTheBytesTheDeviceTookAndTheServerStamp) {
-    EXPECT_FALSE(EmptyTrash(device_, Job()));  // no trash folder; none is made
     using Sizes = std::vector<std::size_t>;
     for (const auto& [size, reported] : {std::pair{std::size_t{0}, Sizes{0}},
                                          {4097, Sizes{4096, 4097}},
@@ -194,7 +189,6 @@ TEST_F(FileTransferTest, OneReportPerChunkWithTheBytesTheDeviceTookAndTheServerS
         EXPECT_EQ(Read(file), contents);
     }
     EXPECT_EQ(Job().PresentObjects, Texts(3, "\\Zephyrate\\news\\docs/a.bin"));
-    EXPECT_FALSE(fs::exists(OnDevice("Zephyrate/Trash")));
 }
 
 // Stopped by the user between chunks or cut short by the server, a write leaves the old
