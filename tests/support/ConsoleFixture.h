@@ -4,9 +4,7 @@
 // own. Job values: root \Zephyrate, CE folder news.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -47,11 +45,6 @@ class ConsoleFixture : public ::testing::Test {
     }
 
     JobValues& Job() { return console_.Job(); }
-    static FileEntry Named(std::string_view name) {
-        FileEntry entry;
-        entry.SetFile(name);
-        return entry;
-    }
     int Step(FileEntry& entry, bool force = false) {
         return FileTransferStep(context_, entry, session_, force);
     }
@@ -70,14 +63,14 @@ class ConsoleFixture : public ::testing::Test {
     // Writes a file below the temporary folder with a modification time.
     fs::path Place(std::string_view relative, const std::string& text, std::time_t stamp) {
         const fs::path file = temp_.WriteFile(relative, text);
-        const timespec times[2] = {{stamp, 0}, {stamp, 0}};
-        EXPECT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
+        fs::last_write_time(file, fs::file_time_type::clock::from_sys(
+                                      std::chrono::system_clock::from_time_t(stamp)));
         return file;
     }
     static std::string Read(const fs::path& file) { return TempFolder::ReadFile(file); }
     static std::time_t ModifiedAt(const fs::path& file) {
-        struct stat info {};
-        return stat(file.c_str(), &info) == 0 ? info.st_mtime : -1;
+        return std::chrono::system_clock::to_time_t(
+            fs::file_time_type::clock::to_sys(fs::last_write_time(file)));
     }
 
     // A fixed moment in the past, so that "now" never passes for the server's stamp.

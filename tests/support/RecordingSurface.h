@@ -2,20 +2,20 @@
 // joined by '|': "status:TEXT", "detail:LINE|TEXT", "message:CAPTION|TEXT|ok" (or
 // "|retry-cancel"), "row-changed:ROW|STATUS|IMAGE", "login:REASON|USER|PASSWORD",
 // "destination:MESSAGE|PATH|AUTOMATIC", "mode:running", and "force", "url", "rows-cleared"
-// without fields. The force box reads unchecked. Each question takes its next queued
-// answer, or Cancel when none is left; a retry message is answered Retry as often as
-// queued, then Cancel, so that no retry loop hangs.
-// Threads: members may be called from any thread; the event callback runs on the calling
-// thread, outside the lock, after the event is recorded.
+// without fields. The force box reads unchecked and the destination question is
+// cancelled. The login and address questions take their next queued answer, or Cancel
+// when none is left; a retry message is answered Retry as often as queued, then Cancel,
+// so that no retry loop hangs.
+// Threads: one; the tests run the engine on their own thread.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -25,20 +25,17 @@ namespace zephyrate::test {
 
 class RecordingSurface : public ConsoleSurface {
   public:
-    // Called with every event, e.g. to press a cancel button when a given status appears.
+    // Called with every event after it is recorded, e.g. to press a cancel button when a
+    // given status appears.
     void OnEvent(std::function<void(const std::string& event)> callback) {
-        std::lock_guard guard(mutex_);
         callback_ = std::move(callback);
     }
-    std::vector<std::string> Events() const {
-        std::lock_guard guard(mutex_);
-        return events_;
-    }
+    std::vector<std::string> Events() const { return events_; }
     // The events of one kind without the "kind:" prefix.
     std::vector<std::string> EventsOf(std::string_view kind) const {
         const std::string prefix = std::string(kind) + ":";
         std::vector<std::string> found;
-        for (const std::string& event : Events()) {
+        for (const std::string& event : events_) {
             if (event.starts_with(prefix) || event == kind) {
                 found.push_back(event.substr(std::min(prefix.size(), event.size())));
             }
@@ -49,27 +46,13 @@ class RecordingSurface : public ConsoleSurface {
         const std::vector<std::string> texts = EventsOf("status");
         return texts.empty() ? std::string() : texts.back();
     }
-    void Clear() {
-        std::lock_guard guard(mutex_);
-        events_.clear();
-    }
+    void Clear() { events_.clear(); }
 
     void QueueLogin(std::string user, std::string password) {
-        std::lock_guard guard(mutex_);
         logins_.emplace_back(std::move(user), std::move(password));
     }
-    void QueueUrl(std::string url) {
-        std::lock_guard guard(mutex_);
-        urls_.push_back(std::move(url));
-    }
-    void QueueDestination(std::string path, bool automatic) {
-        std::lock_guard guard(mutex_);
-        destinations_.emplace_back(std::move(path), automatic);
-    }
-    void QueueRetry(int count) {
-        std::lock_guard guard(mutex_);
-        retries_ += count;
-    }
+    void QueueUrl(std::string url) { urls_.push_back(std::move(url)); }
+    void QueueRetry(int count) { retries_ += count; }
 
     void SetStatusText(std::string_view text) override { Record("status", text); }
     void SetDetailLine(int line, std::string_view text) override { Record("detail", line, text); }
@@ -86,7 +69,6 @@ class RecordingSurface : public ConsoleSurface {
     Answer MessageBox(std::string_view text, std::string_view caption, Buttons buttons) override {
         const bool retry = buttons == Buttons::RetryCancel;
         Record("message", caption, text, retry ? "retry-cancel" : "ok");
-        std::lock_guard guard(mutex_);
         if (!retry) {
             return Answer::Ok;
         }
@@ -94,8 +76,7 @@ class RecordingSurface : public ConsoleSurface {
     }
     bool AskLogin(int reason, std::string& user, std::string& password) override {
         Record("login", reason, user, password);
-        std::pair<std::string&, std::string&> answer(user, password);
-        return Take(logins_, answer);
+        return Take(logins_, std::tie(user, password));
     }
     bool AskUrl(std::string& url) override {
         Record("url");
@@ -103,8 +84,7 @@ class RecordingSurface : public ConsoleSurface {
     }
     bool AskDestination(std::string_view message, std::string& path, bool& automatic) override {
         Record("destination", message, path, automatic);
-        std::pair<std::string&, bool&> answer(path, automatic);
-        return Take(destinations_, answer);
+        return false;
     }
     void JobRowAdded(int row, std::string_view object, std::string_view status,
                      int image) override {
@@ -124,19 +104,13 @@ class RecordingSurface : public ConsoleSurface {
         std::string event(kind);
         [[maybe_unused]] const char* separator = ":";
         ((event += separator, event += Text(fields), separator = "|"), ...);
-        std::function<void(const std::string&)> callback;
-        {
-            std::lock_guard guard(mutex_);
-            events_.push_back(event);
-            callback = callback_;
-        }
-        if (callback) {
-            callback(event);
+        events_.push_back(event);
+        if (callback_) {
+            callback_(event);
         }
     }
     template <typename Queued, typename Answer>
-    bool Take(std::deque<Queued>& queue, Answer& answer) {
-        std::lock_guard guard(mutex_);
+    static bool Take(std::deque<Queued>& queue, Answer&& answer) {
         if (queue.empty()) {
             return false;
         }
@@ -145,12 +119,10 @@ class RecordingSurface : public ConsoleSurface {
         return true;
     }
 
-    mutable std::mutex mutex_;
     std::vector<std::string> events_;
     std::function<void(const std::string&)> callback_;
     std::deque<std::pair<std::string, std::string>> logins_;
     std::deque<std::string> urls_;
-    std::deque<std::pair<std::string, bool>> destinations_;
     int retries_ = 0;
 };
 
