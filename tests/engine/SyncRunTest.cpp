@@ -178,6 +178,7 @@ TEST_F(SyncRunTest, ARunThatEndsEarlyLeavesTheLogAndTheDevice) {
                                              ? "Connecting to mobile device."
                                          : c.outcome == RunOutcome::Finished ? "Finished"
                                                                              : kErrors);
+        EXPECT_FALSE(console_.Control().Running());
         EXPECT_EQ(Read(temp_ / LogFileName(address)), log);
         EXPECT_TRUE(Exists("old"));
         EXPECT_FALSE(Exists("Zephyrate/news/e.txt"));
