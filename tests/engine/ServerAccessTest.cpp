@@ -29,10 +29,6 @@ class ServerAccessTest : public ConsoleFixture {
         }
         return std::to_string(status);
     }
-    void Store(std::string user, std::string password) {
-        settings_.SetUserUsername(std::move(user));
-        settings_.SetUserPassword(std::move(password));
-    }
     // The stored login as a second store reads it from the file: "user|password".
     std::string StoredLogin() const {
         SettingsStore again(settings_.Path());
@@ -75,7 +71,8 @@ TEST_F(ServerAccessTest, TheLoginIsAskedForUntilTakenOrCancelledAndEachOneIsStor
         site.RequireLogin(c.password.empty() ? "" : "alice", c.password);
         site.RefuseAfterNextAccept(c.refuseOnce ? 1 : 0);
         site.Start();
-        Store("bob", "stored");
+        settings_.SetUserUsername("bob");
+        settings_.SetUserPassword("stored");
         for (const std::string& password : c.typed) {
             surface_.QueueLogin("alice", password);
         }
@@ -103,7 +100,8 @@ TEST_F(ServerAccessTest, AnErrorStatusGivesNothing) {
 }
 
 TEST_F(ServerAccessTest, EditLoginInfoAsksWithReasonTwoAndStoresOnlyWhatIsConfirmed) {
-    Store("dave", "old");
+    settings_.SetUserUsername("dave");
+    settings_.SetUserPassword("old");
     surface_.QueueLogin("erin", "new");
     EXPECT_TRUE(EditLoginInfo(surface_, settings_));
     EXPECT_FALSE(EditLoginInfo(surface_, settings_));

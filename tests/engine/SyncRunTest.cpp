@@ -60,7 +60,7 @@ class SyncRunTest : public ConsoleFixture {
     const fs::path home_ = fs::current_path();
 };
 
-TEST_F(SyncRunTest, ACompleteJobPlacesFilesAndLaterJobsRemoveWhatWasWithdrawn) {
+TEST_F(SyncRunTest, JobsPlaceFilesAndLaterJobsRemoveWhatWasWithdrawn) {
     Publish(kHeader + "Splash:Welcome, reader \nFile: missing.txt\nFile: a.txt, link:Alpha\n" +
                 "File: docs/b.txt, exe:Bee\n",
             {"a.txt", "docs/b.txt"});
@@ -104,6 +104,16 @@ TEST_F(SyncRunTest, ACompleteJobPlacesFilesAndLaterJobsRemoveWhatWasWithdrawn) {
     EXPECT_EQ(Rows(), Texts{kParsed});
     EXPECT_FALSE(Exists("Zephyrate/news/a.txt") || Exists("windows/favorites/news/Alpha.url") ||
                  Exists("Zephyrate/Trash/x.001"));
+
+    // A log that cannot be read fails the job after its files.
+    Publish(kHeader + "File: a.txt\n", {"a.txt"});
+    const std::string log = LogFileName(address);
+    fs::remove(temp_ / log);
+    fs::create_directories(temp_ / log);
+    EXPECT_EQ(Run(address).outcome, RunOutcome::Errors);
+    EXPECT_EQ(Rows(), (Texts{kJob + "Failed: The update log " + log +
+                                 " could not be read: Is a directory.|1",
+                             kEntry + "a.txt|Added: \\Zephyrate\\news\\a.txt.|0"}));
 }
 
 // A run that ends early, or whose index is refused, leaves the log and the device as they
@@ -188,17 +198,6 @@ TEST_F(SyncRunTest, ARunThatEndsEarlyLeavesTheLogAndTheDevice) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(Rows()[1],
               kEntry + "a.txt|Failed: " + messages[0].substr(10, messages[0].size() - 13) + ".|1");
-}
-
-TEST_F(SyncRunTest, ALogThatCannotBeReadFailsTheJobAfterItsFiles) {
-    Publish(kHeader + "File: a.txt\n", {"a.txt"});
-    const std::string log = LogFileName(site_.Address("/"));
-    fs::create_directories(temp_ / log);
-    EXPECT_EQ(Run(site_.Address("/sub/index.txt")).outcome, RunOutcome::Errors);
-    EXPECT_EQ(surface_.EventsOf("message").size(), 1u);
-    EXPECT_EQ(Rows(), (Texts{kJob + "Failed: The update log " + log +
-                                 " could not be read: Is a directory.|1",
-                             kEntry + "a.txt|Added: \\Zephyrate\\news\\a.txt.|0"}));
 }
 
 // A job without the provider's e-mail address points to "your provider"; the run's jobs
