@@ -1,6 +1,6 @@
 // The settings store on its own: defaults, the table's read rules, a restart, and a file
 // it may not change (how the file itself is parsed, replaced and located is the registry
-// file's test); and the stored proxy, applied to a real session and tinyproxy.
+// file's test); and the stored proxy choice, applied to a real session and tinyproxy.
 #include "settings/SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -173,6 +173,18 @@ TEST_F(SettingsStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
     }
     EXPECT_EQ(found, 2 * kEach);
     EXPECT_EQ(std::distance(fs::directory_iterator(File().parent_path()), {}), 1);
+}
+
+// The proxy dialog's buttons: values no dialog writes show as the system's settings, and
+// no button selected keeps the stored value.
+TEST(ProxyChoiceTest, MapsStoredValuesAndChoicesBothWays) {
+    for (const auto& [useProxy, choice] :
+         {std::pair{1, kProxyChoiceDirect}, {0, kProxyChoiceSystem}, {3, kProxyChoiceManual}}) {
+        EXPECT_EQ(ProxyChoiceOf(useProxy), choice);
+        EXPECT_EQ(UseProxyOf(choice, 2), useProxy);
+    }
+    EXPECT_EQ(ProxyChoiceOf(2), kProxyChoiceSystem);
+    EXPECT_EQ(UseProxyOf(-1, 2), 2);
 }
 
 // The proxy answers 407 without its login, so the status tells whether a request went
