@@ -57,7 +57,13 @@ class SettingsStoreTest : public ::testing::Test {
     TempFolder folder_;
 };
 
-TEST_F(SettingsStoreTest, StoredFormsReadAsTheirValueOrTheDefault) {
+// The defaults cover every row of the table. Stored forms read as their value, or the
+// default when of another type, and the file keeps its form. Changes to one value of each
+// kind outlast the store.
+TEST_F(SettingsStoreTest, ValuesReadAsStoredOrTheDefaultAndChangesAreKept) {
+    SettingsStore store(File().string());
+    EXPECT_EQ(AllValues(store), kDefaults);
+    EXPECT_FALSE(fs::exists(File().parent_path()));  // reading creates nothing
     const std::pair<std::string, std::string> cases[] = {
         // stored lines, then the value as read
         {"\"UseProxy\"=dword:ffffffff", "UseProxy=-1"},
@@ -67,18 +73,10 @@ TEST_F(SettingsStoreTest, StoredFormsReadAsTheirValueOrTheDefault) {
     for (const auto& [stored, read] : cases) {
         const std::string content = std::string(kHead) + stored + "\n";
         folder_.WriteFile("zephyrate/settings.reg", content);
-        SettingsStore store(File().string());
         EXPECT_NE((AllValues(store) + " ").find(" " + read + " "), std::string::npos)
-            << stored.substr(0, 60) << AllValues(store);
-        EXPECT_EQ(TempFolder::ReadFile(File()), content);  // the file keeps its form
+            << stored << AllValues(store);
+        EXPECT_EQ(TempFolder::ReadFile(File()), content);
     }
-}
-
-// Changes to one value of each kind of the table; the defaults cover every row.
-TEST_F(SettingsStoreTest, DefaultsUntilChangedAndChangesKeptAcrossARestart) {
-    SettingsStore store(File().string());
-    EXPECT_EQ(AllValues(store), kDefaults);
-    EXPECT_FALSE(fs::exists(File().parent_path()));  // reading creates nothing
     store.SetPrePath("Card");
     store.SetDontask(false);
     store.SetUseProxy(3);
@@ -189,12 +187,11 @@ TEST(ProxyChoiceTest, MapsStoredValuesAndChoicesBothWays) {
 
 // The proxy answers 407 without its login, so the status tells whether a request went
 // through it with the login; ProxyAuth (off) does not matter, and an emptied login goes off.
-TEST(ApplyProxyTest, TheStoredProxyAndItsLoginReachTheSession) {
+TEST_F(SettingsStoreTest, TheStoredProxyAndItsLoginReachTheSession) {
     test::TestSite site;  // outlives the session's idle connections
     site.Start();
     test::TinyProxy proxy("pxuser", "pxpass");
-    TempFolder temp;
-    SettingsStore settings((temp / "settings.reg").string());
+    SettingsStore settings(File().string());
     settings.SetUseProxy(3);
     settings.SetProxyServer(proxy.Address());  // with its port, and ProxyPort empty
     InternetSession session;
