@@ -2,41 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
-
-#include "platform/HttpFile.h"
-#include "platform/InternetError.h"
-#include "platform/InternetSession.h"
-#include "tests/support/RawHttpServer.h"
 
 namespace zephyrate {
 namespace {
 
 using Texts = std::vector<std::string>;
-
-// What a job gets of an index answered with these bytes: its text, or nothing when the
-// answer must not be used (an error at opening or reading, or a refusal).
-std::optional<std::string> Loaded(const std::string& answer) {
-    test::RawHttpServer server([&](test::RawHttpServer::Connection& connection) {
-        connection.ReadRequest();
-        connection.Send(answer);
-    });
-    InternetSession session;
-    try {
-        std::unique_ptr<HttpFile> response =
-            session.OpenURL(server.Url("/index.txt"), 0, BodyFraming::UntilClose);
-        ServerConfig config;
-        if (!config.Load(*response)) {
-            return std::nullopt;
-        }
-        return config.Text();
-    } catch (const InternetError&) {
-        return std::nullopt;
-    }
-}
 
 ServerConfig Parse(std::string_view body) {
     ServerConfig config;
@@ -86,7 +58,7 @@ TEST(ServerConfigTest, ValuesKeepTheirExactFormAndTheHeaderMustMatchIt) {
     // the end are both removed, '\' then '/' keeps the '\'.
     const std::pair<std::string, std::string> folders[] = {
         {"CEFolder: \\News\\ \n", "News"}, {"CEFolder:/a/b\\", "a/b"}, {"CEFolder:x/\\", "x"},
-        {"CEFolder:x\\/", "x\\"},          {"CEFolder: \\/ \n", ""},   {"File: a\n", ""},
+        {"CEFolder:x\\/", "x\\"},          {"File: a\n", ""},
     };
     for (const auto& [body, folder] : folders) {
         EXPECT_EQ(Parse(body).DestinationFolder(), folder) << body;
@@ -121,28 +93,6 @@ TEST(ServerConfigTest, EntriesFollowTheFileLinesThenTheUrlLines) {
     }
     // What is kept of the text: comments cut, a line feed at the end.
     EXPECT_EQ(Parse("File: a\r\nfile: b # c\n# d").Text(), "File: a\r\nfile: b \n\n");
-}
-
-TEST(ServerConfigTest, TheIndexArrivesWholeOrNotAtAll) {
-    const std::string head = "HTTP/1.1 200 OK\r\n";
-    const std::string body = "Header:zephyrate v1.0\r\nFile: a.htm # first\r\nFile: b.htm";
-    const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    const std::string large = "Header:zephyrate v1.0\n" + std::string(70000, 'x');
-    const struct {
-        std::string answer;
-        std::optional<std::string> text;
-    } cases[] = {
-        {head + length + "\r\n" + body,
-         "Header:zephyrate v1.0\r\nFile: a.htm \nFile: b.htm\n"},  // the '#' takes the CR
-        {head + "\r\n" + large, large + "\n"},  // no length: to the end, not cut at some size
-        // Read to the close, a body longer or shorter than announced is refused (how the
-        // transport refuses contradictory framing is its own test's).
-        {head + "Content-Length: 30\r\n\r\n" + large, std::nullopt},
-        {head + "Content-Length: 4000000000\r\n\r\n" + body, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Loaded(c.answer), c.text) << c.answer.substr(0, 120);
-    }
 }
 
 }  // namespace
