@@ -47,6 +47,14 @@ std::string AllValues(SettingsStore& s) {
     return out.str();
 }
 
+std::string Repeated(std::string_view text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
 std::string BytesOf(const fs::path& file) {
     return fs::is_regular_file(file) ? TempFolder::ReadFile(file) : "a folder";
 }
@@ -69,6 +77,11 @@ TEST_F(SettingsStoreTest, ValuesReadAsStoredOrTheDefaultAndChangesAreKept) {
         {"\"UseProxy\"=dword:ffffffff", "UseProxy=-1"},
         {"\"Dontask\"=\"0\"", "Dontask=1"},  // another type than the one written
         {"\"ProxyServer\"=\"proxy\"\n\"ProxyPort\"=\"80\"", "ProxyAddress=proxy:80"},
+        // Texts of 255 bytes or more read as the default; the limit counts bytes.
+        {"\"ProxyServer\"=\"" + std::string(300, 'p') + "\"", "ProxyServer="},
+        {"\"ProxyPort\"=\"" + Repeated("\xC3\xA9", 127) + "\"",
+         "ProxyPort=" + Repeated("\xC3\xA9", 127)},
+        {"\"ProxyPort\"=\"x" + Repeated("\xC3\xA9", 127) + "\"", "ProxyPort="},
     };
     for (const auto& [stored, read] : cases) {
         const std::string content = std::string(kHead) + stored + "\n";
@@ -150,7 +163,7 @@ TEST_F(SettingsStoreTest, ChangesTheFileRefusesHoldForTheRunAndAreListed) {
 // Two processes writing at once, each its own names: the file's lock must lose none of
 // them, and leave no temporary file behind.
 TEST_F(SettingsStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
-    constexpr int kEach = 150;
+    constexpr int kEach = 500;
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     const int first = child == 0 ? 0 : kEach;
