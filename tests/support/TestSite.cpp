@@ -56,9 +56,18 @@ void TestSite::RequireLogin(std::string user, std::string password, std::string 
 }
 
 void TestSite::ServeSlowFile(std::string path, std::size_t size, std::chrono::milliseconds pause) {
-    slowPath_ = std::move(path);
-    slowSize_ = size;
-    pause_ = pause;
+    server_.Get(path, [this, size, pause](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Last-Modified", HttpDateOf(1'700'000'000));
+        response.set_content_provider(
+            size, "application/octet-stream",
+            [this, pause, block = std::string(kBlock, 'z')](std::size_t, std::size_t length,
+                                                            httplib::DataSink& sink) {
+                if (slow_) {
+                    std::this_thread::sleep_for(pause);
+                }
+                return sink.write(block.data(), std::min(length, block.size()));
+            });
+    });
 }
 
 bool TestSite::LetIn(const httplib::Request& request, httplib::Response& response) {
@@ -90,20 +99,6 @@ void TestSite::Start(int port) {
         response.status = std::stoi(request.matches[1].str());
         response.set_content("status " + request.matches[1].str(), "text/plain");
     });
-    if (!slowPath_.empty()) {
-        server_.Get(slowPath_, [this](const httplib::Request&, httplib::Response& response) {
-            response.set_header("Last-Modified", HttpDateOf(1'700'000'000));
-            response.set_content_provider(
-                slowSize_, "application/octet-stream",
-                [this, block = std::string(kBlock, 'z')](std::size_t, std::size_t length,
-                                                         httplib::DataSink& sink) {
-                    if (slow_) {
-                        std::this_thread::sleep_for(pause_);
-                    }
-                    return sink.write(block.data(), std::min(length, block.size()));
-                });
-        });
-    }
     server_.Get(R"(/.*)", [this](const httplib::Request& request, httplib::Response& response) {
         ServeFile(request, response);
     });
@@ -151,10 +146,6 @@ void TestSite::ServeFile(const httplib::Request& request, httplib::Response& res
             // A file that shrank or failed cuts the response.
             return in->gcount() > 0 && sink.write(buffer.data(), in->gcount());
         });
-}
-
-std::string TestSite::Url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
 std::size_t TestSite::ConnectionCount() const {

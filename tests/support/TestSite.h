@@ -2,7 +2,7 @@
 // that serves a folder with Last-Modified from the files' times, answers /status/N with
 // status N, may guard its pages with a Basic login and may send one file slowly. Set it
 // up, then Start(); it serves in its own thread until the object goes away. Counts what
-// it served. Members may be called from any thread while it serves.
+// it served. After Start(), members may be called from any thread.
 #pragma once
 
 #include <httplib.h>
@@ -46,11 +46,12 @@ class TestSite {
     void ServeSlowFile(std::string path, std::size_t size, std::chrono::milliseconds pause);
     // Binds (port 0: an ephemeral one); returns when the server accepts connections.
     void Start(int port = 0);
-
     void Hurry() { slow_ = false; }
 
     int Port() const { return port_; }
-    std::string Url(std::string_view path) const;
+    std::string Url(std::string_view path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+    }
     // An address as the user types it, without "http://".
     std::string Address(std::string_view path) const { return Url(path).substr(7); }
 
@@ -69,9 +70,6 @@ class TestSite {
     std::filesystem::path root_;
     std::optional<std::string> area_;
     std::string expected_;  // the Authorization header that passes
-    std::string slowPath_;
-    std::size_t slowSize_ = 0;
-    std::chrono::milliseconds pause_{0};
     std::atomic<bool> slow_{true};
 
     std::atomic<std::size_t> requests_ = 0;
