@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -29,35 +30,13 @@ std::vector<char*> Pointers(const ChildProcess::Strings& texts) {
     return pointers;
 }
 
-struct SpawnSetup {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    SpawnSetup() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
-};
-
 }  // namespace
 
 ChildProcess::ChildProcess(const Strings& arguments, const Strings& environment, Io io) {
-    SpawnSetup setup;
-    // All signals unblocked and at their default: the test runner may block or ignore the
-    // stop signals that the program must see as a user's.
-    sigset_t none;
-    sigset_t all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&setup.attributes, &none);
-    posix_spawnattr_setsigdefault(&setup.attributes, &all);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
     std::string in = "/dev/null";
     std::string out = folder_ / "out";
     std::string err = folder_ / "err";
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
     if (io == Io::Terminal) {
         master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
         const bool made = grantpt(master_.Get()) == 0 && unlockpt(master_.Get()) == 0;
@@ -70,17 +49,32 @@ ChildProcess::ChildProcess(const Strings& arguments, const Strings& environment,
         // controlling terminal.
         flags |= POSIX_SPAWN_SETSID;
     }
-    posix_spawn_file_actions_t* actions = &setup.actions;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::unique_ptr<posix_spawn_file_actions_t, int (*)(posix_spawn_file_actions_t*)>
+        actionsGuard(&actions, posix_spawn_file_actions_destroy);
     // The actions keep copies of the names.
-    posix_spawn_file_actions_addopen(actions, STDIN_FILENO, in.c_str(), O_RDWR, 0);
-    posix_spawn_file_actions_addopen(actions, STDOUT_FILENO, out.c_str(), O_RDWR | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(actions, STDERR_FILENO, err.c_str(), O_RDWR | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDWR, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_RDWR | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_RDWR | O_CREAT, 0600);
     // The test's own sockets stay with the test.
-    posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1);
-    posix_spawnattr_setflags(&setup.attributes, flags);
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    const std::unique_ptr<posix_spawnattr_t, int (*)(posix_spawnattr_t*)> attributesGuard(
+        &attributes, posix_spawnattr_destroy);
+    // All signals unblocked and at their default: the test runner may block or ignore the
+    // stop signals that the program must see as a user's.
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, flags);
     const std::vector<char*> argv = Pointers(arguments);
     const std::vector<char*> envp = Pointers(environment);
-    if (posix_spawn(&pid_, argv[0], actions, &setup.attributes, argv.data(), envp.data()) != 0) {
+    if (posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) {
         throw std::runtime_error("cannot start " + arguments.at(0));
     }
 }

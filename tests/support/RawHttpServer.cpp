@@ -57,12 +57,6 @@ int FreeLoopbackPort() {
     return port;
 }
 
-bool LoopbackAccepts(int port) {
-    const ScopedFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in address = Loopback(port);
-    return connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
-
 bool RawHttpServer::Connection::Receive(std::string& into, std::chrono::milliseconds limit) {
     char chunk[4096];
     if (!socket_.Valid() || limit.count() <= 0 ||

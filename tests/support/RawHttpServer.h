@@ -17,8 +17,6 @@ namespace zephyrate::test {
 
 // A port on 127.0.0.1 that was free a moment ago.
 int FreeLoopbackPort();
-// Whether something accepts TCP connections on 127.0.0.1:port.
-bool LoopbackAccepts(int port);
 
 class RawHttpServer {
   public:

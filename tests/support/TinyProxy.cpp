@@ -32,9 +32,10 @@ bool TinyProxy::Launch(int port, const std::string& login) {
                                            folder_.WriteFile("tinyproxy.conf", config).string()},
                      ChildProcess::CleanEnvironment());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    // It ends at once when the port was taken meanwhile.
+    // It logs that it accepts connections once it listens, and ends at once when the port
+    // was taken meanwhile.
     while (process_->Running() && std::chrono::steady_clock::now() < deadline) {
-        if (LoopbackAccepts(port)) {
+        if (Log().find("Accepting connections") != std::string::npos) {
             port_ = port;
             return true;
         }
