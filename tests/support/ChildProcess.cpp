@@ -79,10 +79,6 @@ ChildProcess::ChildProcess(const Strings& arguments, const Strings& environment,
     }
 }
 
-ChildProcess::~ChildProcess() {
-    Wait(std::chrono::milliseconds(0));
-}
-
 void ChildProcess::Signal(int signal) {
     if (!code_ && pid_ > 0) {
         kill(pid_, signal);
@@ -141,10 +137,6 @@ bool ChildProcess::WaitFor(std::string_view text, std::chrono::milliseconds limi
     }
     searched_ = at == std::string::npos ? searched_ : at + text.size();
     return at != std::string::npos;
-}
-
-void ChildProcess::Type(std::string_view text) {
-    WriteAll(master_.Get(), text);
 }
 
 ChildProcess::Result ChildProcess::Run(const Strings& arguments, const Strings& environment,

@@ -60,8 +60,8 @@ class RawHttpServer {
     Script script_;
     int port_ = 0;  // before the listener, which sets it
     ScopedFd listener_;
-    ScopedFd stop_;  // an eventfd, written once to wake every wait
-    std::thread thread_;
+    ScopedFd stop_;        // an eventfd, written once to wake every wait
+    std::jthread thread_;  // last: joins first
 };
 
 }  // namespace zephyrate::test

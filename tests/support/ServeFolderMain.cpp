@@ -29,23 +29,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
-    try {
-        zephyrate::test::TestSite server;
-        server.ServeFolder(root);
-        server.Start(port);
-        std::cout << server.Port() << std::endl;
-        const std::string portFile = options["--port-file"];
-        if (!portFile.empty()) {
-            // Written beside and renamed, so a reader never sees half a number.
-            std::ofstream(portFile + ".tmp") << server.Port() << "\n";
-            std::filesystem::rename(portFile + ".tmp", portFile);
-        }
-        // The stop signals end the process as they do by default.
-        for (;;) {
-            pause();
-        }
-    } catch (const std::exception& error) {
-        std::cerr << "zephyrate-test-server: " << error.what() << "\n";
-        return 1;
+    // A server that cannot start ends the program with its reason.
+    zephyrate::test::TestSite server;
+    server.ServeFolder(root);
+    server.Start(port);
+    std::cout << server.Port() << std::endl;
+    const std::string portFile = options["--port-file"];
+    if (!portFile.empty()) {
+        // Written beside and renamed, so a reader never sees half a number.
+        std::ofstream(portFile + ".tmp") << server.Port() << "\n";
+        std::filesystem::rename(portFile + ".tmp", portFile);
+    }
+    // The stop signals end the process as they do by default.
+    for (;;) {
+        pause();
     }
 }

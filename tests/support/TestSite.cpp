@@ -10,11 +10,7 @@
 
 namespace zephyrate::test {
 
-namespace {
-
 constexpr std::size_t kBlock = 64 * 1024;
-
-}  // namespace
 
 std::string HttpDateOf(std::time_t seconds) {
     std::tm parts{};
@@ -44,10 +40,7 @@ TestSite::TestSite() {
 }
 
 TestSite::~TestSite() {
-    server_.stop();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    server_.stop();  // then the thread joins
 }
 
 void TestSite::RequireLogin(std::string user, std::string password, std::string area) {
@@ -107,7 +100,7 @@ void TestSite::Start(int port) {
     if (port_ <= 0) {
         throw std::runtime_error("test site cannot bind to 127.0.0.1");
     }
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    thread_ = std::jthread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -82,7 +82,7 @@ class TestSite {
 
     int port_ = 0;
     httplib::Server server_;  // after the members its handlers use
-    std::thread thread_;
+    std::jthread thread_;     // last: joins first
 };
 
 }  // namespace zephyrate::test

@@ -8,15 +8,12 @@
 
 namespace zephyrate::test {
 
-constexpr const char* kProgram = "/usr/bin/tinyproxy";
-
 TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
     const std::string login = user.empty() ? "" : "BasicAuth " + user + " " + password + "\n";
     // tinyproxy wants a fixed port in its configuration, so another process may take the
     // free port first: try again.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const int port = FreeLoopbackPort();
-        if (port > 0 && Launch(port, login)) {
+        if (Launch(FreeLoopbackPort(), login)) {
             return;
         }
     }
@@ -28,7 +25,7 @@ bool TinyProxy::Launch(int port, const std::string& login) {
                                "\nListen 127.0.0.1\nTimeout 60\nLogFile \"" +
                                (folder_ / "tinyproxy.log").string() +
                                "\"\nLogLevel Info\nMaxClients 20\nAllow 127.0.0.1\n" + login;
-    process_.emplace(ChildProcess::Strings{kProgram, "-d", "-c",
+    process_.emplace(ChildProcess::Strings{"/usr/bin/tinyproxy", "-d", "-c",
                                            folder_.WriteFile("tinyproxy.conf", config).string()},
                      ChildProcess::CleanEnvironment());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
