@@ -6,7 +6,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -22,76 +24,59 @@ using Clock = std::chrono::steady_clock;
 
 // Pointers into the texts, ending with nullptr; valid while the texts live.
 std::vector<char*> Pointers(const ChildProcess::Strings& texts) {
-    std::vector<char*> pointers;
-    for (const std::string& text : texts) {
-        pointers.push_back(const_cast<char*>(text.c_str()));
-    }
-    pointers.push_back(nullptr);
+    std::vector<char*> pointers(texts.size() + 1, nullptr);
+    std::ranges::transform(texts, pointers.begin(),
+                           [](const std::string& text) { return const_cast<char*>(text.c_str()); });
     return pointers;
 }
-
-struct SpawnSetup {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    SpawnSetup() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
-};
 
 }  // namespace
 
 ChildProcess::ChildProcess(const Strings& arguments, const Strings& environment, Io io) {
-    SpawnSetup setup;
-    posix_spawn_file_actions_t* actions = &setup.actions;
-    // All signals unblocked and at their default: the test runner may block or ignore the
-    // stop signals that the program must see as a user's.
-    sigset_t none;
-    sigset_t all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&setup.attributes, &none);
-    posix_spawnattr_setsigdefault(&setup.attributes, &all);
+    std::string in = "/dev/null";
+    std::string out = folder_ / "out";
+    std::string err = folder_ / "err";
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
     if (io == Io::Terminal) {
         master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
         const bool made = grantpt(master_.Get()) == 0 && unlockpt(master_.Get()) == 0;
-        const char* name = made ? ptsname(master_.Get()) : nullptr;
-        slave_.Reset(name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+        in = out = err = made ? ptsname(master_.Get()) : "";
+        slave_.Reset(open(in.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
         if (!slave_.Valid()) {
             throw std::runtime_error("no pseudo-terminal");
         }
         // A session leader that opens a terminal without O_NOCTTY gets it as its
         // controlling terminal.
         flags |= POSIX_SPAWN_SETSID;
-        posix_spawn_file_actions_addopen(actions, STDIN_FILENO, name, O_RDWR, 0);
-        posix_spawn_file_actions_adddup2(actions, STDIN_FILENO, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(actions, STDIN_FILENO, STDERR_FILENO);
-    } else {
-        // The actions keep copies of the names.
-        const int create = O_WRONLY | O_CREAT | O_TRUNC;
-        posix_spawn_file_actions_addopen(actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(actions, STDOUT_FILENO, (folder_ / "out").c_str(), create,
-                                         0600);
-        posix_spawn_file_actions_addopen(actions, STDERR_FILENO, (folder_ / "err").c_str(), create,
-                                         0600);
     }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::unique_ptr<posix_spawn_file_actions_t, int (*)(posix_spawn_file_actions_t*)>
+        actionsGuard(&actions, posix_spawn_file_actions_destroy);
+    // The actions keep copies of the names.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDWR, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_RDWR | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_RDWR | O_CREAT, 0600);
     // The test's own sockets stay with the test.
-    posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1);
-    posix_spawnattr_setflags(&setup.attributes, flags);
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    const std::unique_ptr<posix_spawnattr_t, int (*)(posix_spawnattr_t*)> attributesGuard(
+        &attributes, posix_spawnattr_destroy);
+    // All signals unblocked and at their default: the test runner may block or ignore the
+    // stop signals that the program must see as a user's.
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, flags);
     const std::vector<char*> argv = Pointers(arguments);
     const std::vector<char*> envp = Pointers(environment);
-    if (posix_spawn(&pid_, argv[0], actions, &setup.attributes, argv.data(), envp.data()) != 0) {
+    if (posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) {
         throw std::runtime_error("cannot start " + arguments.at(0));
     }
-}
-
-ChildProcess::~ChildProcess() {
-    Wait(std::chrono::milliseconds(0));
 }
 
 void ChildProcess::Signal(int signal) {
@@ -152,10 +137,6 @@ bool ChildProcess::WaitFor(std::string_view text, std::chrono::milliseconds limi
     }
     searched_ = at == std::string::npos ? searched_ : at + text.size();
     return at != std::string::npos;
-}
-
-void ChildProcess::Type(std::string_view text) {
-    WriteAll(master_.Get(), text);
 }
 
 ChildProcess::Result ChildProcess::Run(const Strings& arguments, const Strings& environment,

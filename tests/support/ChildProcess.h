@@ -31,7 +31,7 @@ class ChildProcess {
     };
 
     ChildProcess(const Strings& arguments, const Strings& environment, Io io = Io::Files);
-    ~ChildProcess();
+    ~ChildProcess() { Wait(std::chrono::milliseconds(0)); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -48,7 +48,7 @@ class ChildProcess {
     // On a terminal: whether it has shown text since the last text found, within the limit.
     bool WaitFor(std::string_view text, std::chrono::milliseconds limit);
     // Types text at the terminal, as keys (its line rules apply, echo among them).
-    void Type(std::string_view text);
+    void Type(std::string_view text) { WriteAll(master_.Get(), text); }
 
     static Result Run(const Strings& arguments, const Strings& environment,
                       std::chrono::milliseconds limit = std::chrono::seconds(60));

@@ -3,15 +3,17 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <cstdint>
 #include <stdexcept>
 
 namespace zephyrate::test {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 sockaddr_in Loopback(int port) {
     sockaddr_in address{};
@@ -21,69 +23,59 @@ sockaddr_in Loopback(int port) {
     return address;
 }
 
-// A new socket bound to an ephemeral port of 127.0.0.1, whose number goes to port; -1 on
-// failure.
-int BindEphemeral(int& port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A socket that listens on an ephemeral port of 127.0.0.1, whose number goes to port.
+ScopedFd ListenEphemeral(int& port) {
+    ScopedFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address = Loopback(0);
     socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(fd);
-        fd = -1;
+    if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd.Get(), 16) != 0 ||
+        getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("cannot listen on 127.0.0.1");
     }
-    port = fd >= 0 ? ntohs(address.sin_port) : 0;
+    port = ntohs(address.sin_port);
     return fd;
 }
 
 // Waits for the socket to become readable; false when the stop signal or the time-out
 // came first.
-bool WaitReadable(int socket, int stopSignal, int timeoutMs) {
+bool WaitReadable(int socket, int stopSignal, std::chrono::milliseconds limit) {
     pollfd fds[2] = {{socket, POLLIN, 0}, {stopSignal, POLLIN, 0}};
-    int ready = 0;
-    do {
-        ready = poll(fds, 2, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    return ready > 0 && (fds[1].revents & POLLIN) == 0 && fds[0].revents != 0;
+    // No handler of the test process interrupts it: a failure is one.
+    return poll(fds, 2, static_cast<int>(limit.count())) > 0 && (fds[1].revents & POLLIN) == 0 &&
+           fds[0].revents != 0;
 }
 
 }  // namespace
 
 int FreeLoopbackPort() {
     int port = 0;
-    close(BindEphemeral(port));
+    ListenEphemeral(port);
     return port;
 }
 
-bool LoopbackAccepts(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = Loopback(port);
-    const bool accepted =
-        connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return accepted;
+bool RawHttpServer::Connection::Receive(std::string& into, std::chrono::milliseconds limit) {
+    char chunk[4096];
+    if (!socket_.Valid() || limit.count() <= 0 ||
+        !WaitReadable(socket_.Get(), stopSignal_, limit)) {
+        return false;
+    }
+    const ssize_t n = recv(socket_.Get(), chunk, sizeof chunk, 0);
+    into.append(chunk, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return n > 0;
 }
 
 std::string RawHttpServer::Connection::ReadRequest() {
     std::string request;
-    char chunk[4096];
-    while (socket_ >= 0 && request.find("\r\n\r\n") == std::string::npos &&
-           WaitReadable(socket_, stopSignal_, 10000)) {
-        const ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-            break;
-        }
-        request.append(chunk, static_cast<std::size_t>(n));
+    while (request.find("\r\n\r\n") == std::string::npos &&
+           Receive(request, std::chrono::seconds(10))) {
     }
     return request;
 }
 
 void RawHttpServer::Connection::Send(std::string_view bytes) {
-    while (socket_ >= 0 && !bytes.empty()) {
-        const ssize_t n = send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+    while (socket_.Valid() && !bytes.empty()) {
+        const ssize_t n = send(socket_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n <= 0) {
             return;
         }
@@ -93,53 +85,36 @@ void RawHttpServer::Connection::Send(std::string_view bytes) {
 
 void RawHttpServer::Connection::Reset() {
     linger hard{1, 0};
-    setsockopt(socket_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(socket_);
-    socket_ = -1;
+    setsockopt(socket_.Get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    socket_.Reset();
 }
 
 void RawHttpServer::Connection::WaitForClientClose(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    char sink[4096];
-    while (socket_ >= 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0 || !WaitReadable(socket_, stopSignal_, static_cast<int>(left)) ||
-            recv(socket_, sink, sizeof sink, 0) <= 0) {
-            return;  // time is up, the server stops, or the client closed (or reset) its end
-        }
+    const auto deadline = Clock::now() + limit;
+    std::string ignored;
+    while (
+        Receive(ignored, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()))) {
+        ignored.clear();
     }
 }
 
-RawHttpServer::RawHttpServer(Script script) : script_(std::move(script)) {
-    listener_ = BindEphemeral(port_);
-    if (listener_ < 0 || listen(listener_, 16) != 0 || pipe(stopPipe_) != 0) {
-        close(listener_);
-        throw std::runtime_error("raw test server cannot listen on 127.0.0.1");
-    }
-    thread_ = std::thread([this] { Serve(); });
-}
+RawHttpServer::RawHttpServer(Script script)
+    : script_(std::move(script)),
+      listener_(ListenEphemeral(port_)),
+      stop_(eventfd(0, EFD_CLOEXEC)),
+      thread_([this] { Serve(); }) {}
 
 RawHttpServer::~RawHttpServer() {
-    const char stop = 's';
-    (void)!write(stopPipe_[1], &stop, 1);
-    thread_.join();
-    close(listener_);
-    close(stopPipe_[0]);
-    close(stopPipe_[1]);
-}
-
-std::string RawHttpServer::Url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+    const std::uint64_t stop = 1;
+    (void)!write(stop_.Get(), &stop, sizeof stop);  // then the thread joins
 }
 
 void RawHttpServer::Serve() {
-    while (WaitReadable(listener_, stopPipe_[0], -1)) {
-        Connection connection(accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC), stopPipe_[0]);
-        if (connection.socket_ >= 0) {
+    while (WaitReadable(listener_.Get(), stop_.Get(), std::chrono::milliseconds(-1))) {
+        Connection connection(accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC),
+                              stop_.Get());
+        if (connection.socket_.Valid()) {
             script_(connection);
-            close(connection.socket_);
         }
     }
 }

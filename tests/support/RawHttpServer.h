@@ -11,12 +11,12 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/ScopedFd.h"
+
 namespace zephyrate::test {
 
-// A port on 127.0.0.1 that was free a moment ago; 0 when none could be had.
+// A port on 127.0.0.1 that was free a moment ago.
 int FreeLoopbackPort();
-// Whether something accepts TCP connections on 127.0.0.1:port.
-bool LoopbackAccepts(int port);
 
 class RawHttpServer {
   public:
@@ -35,7 +35,10 @@ class RawHttpServer {
 
       private:
         friend class RawHttpServer;
-        int socket_;
+        // Appends what arrives within the time; false when nothing more can.
+        bool Receive(std::string& into, std::chrono::milliseconds limit);
+
+        ScopedFd socket_;
         int stopSignal_;
     };
     using Script = std::function<void(Connection&)>;
@@ -47,16 +50,18 @@ class RawHttpServer {
     RawHttpServer& operator=(const RawHttpServer&) = delete;
 
     int Port() const { return port_; }
-    std::string Url(std::string_view path) const;
+    std::string Url(std::string_view path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+    }
 
   private:
     void Serve();
 
     Script script_;
-    int listener_ = -1;
-    int stopPipe_[2] = {-1, -1};  // written once to wake every wait
-    int port_ = 0;
-    std::thread thread_;
+    int port_ = 0;  // before the listener, which sets it
+    ScopedFd listener_;
+    ScopedFd stop_;        // an eventfd, written once to wake every wait
+    std::jthread thread_;  // last: joins first
 };
 
 }  // namespace zephyrate::test

@@ -1,71 +1,47 @@
 // zephyrate-test-server --root DIR [--port N] [--port-file FILE]
 // Serves DIR on 127.0.0.1 until SIGTERM or SIGINT; prints the port on its first line and,
 // with --port-file, writes it to FILE once the server accepts connections.
+#include <unistd.h>
+
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <string>
 
 #include "tests/support/TestSite.h"
 
-namespace {
-
-int Usage() {
-    std::cerr << "usage: zephyrate-test-server --root DIR [--port N] [--port-file FILE]\n";
-    return 2;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    std::filesystem::path root;
-    std::string portFile;
-    int port = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (i + 1 >= argc) {
-            return Usage();
-        }
-        if (arg == "--root") {
-            root = argv[++i];
-        } else if (arg == "--port") {
-            port = std::atoi(argv[++i]);
-        } else if (arg == "--port-file") {
-            portFile = argv[++i];
-        } else {
-            return Usage();
-        }
+    std::map<std::string, std::string> options = {
+        {"--root", ""}, {"--port", "0"}, {"--port-file", ""}};
+    bool usable = argc % 2 == 1;
+    for (int i = 1; usable && i + 1 < argc; i += 2) {
+        usable = options.contains(argv[i]);
+        options[argv[i]] = argv[i + 1];
     }
-    if (root.empty() || !std::filesystem::is_directory(root) || port < 0 || port > 65535) {
-        return Usage();
+    const std::filesystem::path root = options["--root"];
+    const int port = std::atoi(options["--port"].c_str());
+    if (!usable || root.empty() || !std::filesystem::is_directory(root) || port < 0 ||
+        port > 65535) {
+        std::cerr << "usage: zephyrate-test-server --root DIR [--port N] [--port-file FILE]\n";
+        return 2;
     }
-    // Block the stop signals before any server thread exists, so that sigwait gets them.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-
-    try {
-        zephyrate::test::TestSite server;
-        server.ServeFolder(root);
-        server.Start(port);
-        std::cout << server.Port() << std::endl;
-        if (!portFile.empty()) {
-            // Written beside and renamed, so a reader never sees half a number.
-            const std::string temporary = portFile + ".tmp";
-            std::ofstream(temporary) << server.Port() << "\n";
-            std::filesystem::rename(temporary, portFile);
-        }
-        int signal = 0;
-        sigwait(&stop, &signal);
-    } catch (const std::exception& error) {
-        std::cerr << "zephyrate-test-server: " << error.what() << "\n";
-        return 1;
+    // A server that cannot start ends the program with its reason.
+    zephyrate::test::TestSite server;
+    server.ServeFolder(root);
+    server.Start(port);
+    std::cout << server.Port() << std::endl;
+    const std::string portFile = options["--port-file"];
+    if (!portFile.empty()) {
+        // Written beside and renamed, so a reader never sees half a number.
+        std::ofstream(portFile + ".tmp") << server.Port() << "\n";
+        std::filesystem::rename(portFile + ".tmp", portFile);
     }
-    return 0;
+    // The stop signals end the process as they do by default.
+    for (;;) {
+        pause();
+    }
 }

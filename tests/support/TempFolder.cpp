@@ -11,9 +11,7 @@ namespace zephyrate::test {
 namespace fs = std::filesystem;
 
 TempFolder::TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zephyrate-test-XXXXXX";
+    std::string pattern = (fs::temp_directory_path() / "zephyrate-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot create a temporary folder");
     }
@@ -22,15 +20,16 @@ TempFolder::TempFolder() {
 
 TempFolder::~TempFolder() {
     std::error_code error;
-    // Tests make files and folders read-only; give the owner write access back first.
-    for (auto it = fs::recursive_directory_iterator(
-             path_, fs::directory_options::skip_permission_denied, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        if (it->is_directory(error) && !it->is_symlink(error)) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
-        }
-    }
+    std::error_code ignored;
+    // Tests make files and folders read-only: give the owner access back, each folder
+    // before the walk enters it (a link's target is no business of ours).
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+    const auto options = fs::directory_options::skip_permission_denied;
+    for (auto it = fs::recursive_directory_iterator(path_, options, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        fs::permissions(it->path(), fs::perms::owner_all,
+                        fs::perm_options::add | fs::perm_options::nofollow, ignored);
+    }
     fs::remove_all(path_, error);
 }
 

@@ -1,50 +1,22 @@
 #include "tests/support/TestSite.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <utility>
 
-#include "platform/HttpDate.h"
-
 namespace zephyrate::test {
 
-namespace {
-
 constexpr std::size_t kBlock = 64 * 1024;
-
-bool HasParentStep(std::string path) {
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return ("/" + path + "/").find("/../") != std::string::npos;
-}
-
-// One open file and its read buffer, alive as long as the response streams.
-struct OpenFile {
-    int fd = -1;
-    std::vector<char> buffer = std::vector<char>(4 * kBlock);
-    ~OpenFile() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
-}  // namespace
 
 std::string HttpDateOf(std::time_t seconds) {
     std::tm parts{};
     gmtime_r(&seconds, &parts);
-    const auto field = [](int value) { return static_cast<std::uint16_t>(value); };
-    return FormatHttpDate({.wYear = field(parts.tm_year + 1900),
-                           .wMonth = field(parts.tm_mon + 1),
-                           .wDay = field(parts.tm_mday),
-                           .wHour = field(parts.tm_hour),
-                           .wMinute = field(parts.tm_min),
-                           .wSecond = field(parts.tm_sec)});
+    char text[64];
+    return {text, std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts)};
 }
 
 TestSite::TestSite() {
@@ -60,44 +32,35 @@ TestSite::TestSite() {
             {
                 std::lock_guard lock(mutex_);
                 remotePorts_.insert(request.remote_port);
-                ++requests_;
             }
+            ++requests_;
             return LetIn(request, response) ? httplib::Server::HandlerResponse::Unhandled
                                             : httplib::Server::HandlerResponse::Handled;
         });
 }
 
-TestSite::TestSite(std::filesystem::path root) : TestSite() {
-    ServeFolder(std::move(root));
-    Start();
-}
-
 TestSite::~TestSite() {
-    server_.stop();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    server_.stop();  // then the thread joins
 }
 
 void TestSite::RequireLogin(std::string user, std::string password, std::string area) {
     area_ = std::move(area);
-    SetLogin(std::move(user), std::move(password));
-}
-
-void TestSite::SetLogin(std::string user, std::string password) {
-    std::lock_guard lock(mutex_);
     expected_ = httplib::make_basic_authentication_header(user, password).second;
 }
 
-void TestSite::RefuseAfterNextAccept(std::size_t logins) {
-    std::lock_guard lock(mutex_);
-    refuseAfterAccept_ = logins;
-}
-
 void TestSite::ServeSlowFile(std::string path, std::size_t size, std::chrono::milliseconds pause) {
-    slowPath_ = std::move(path);
-    slowSize_ = size;
-    pause_ = pause;
+    server_.Get(path, [this, size, pause](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Last-Modified", HttpDateOf(1'700'000'000));
+        response.set_content_provider(
+            size, "application/octet-stream",
+            [this, pause, block = std::string(kBlock, 'z')](std::size_t, std::size_t length,
+                                                            httplib::DataSink& sink) {
+                if (slow_) {
+                    std::this_thread::sleep_for(pause);
+                }
+                return sink.write(block.data(), std::min(length, block.size()));
+            });
+    });
 }
 
 bool TestSite::LetIn(const httplib::Request& request, httplib::Response& response) {
@@ -106,7 +69,6 @@ bool TestSite::LetIn(const httplib::Request& request, httplib::Response& respons
     }
     const std::string offered = request.get_header_value("Authorization");
     std::lock_guard lock(mutex_);
-    authorizations_.push_back(offered);
     bool accepted = offered == expected_;
     if (refuseNow_ > 0 && !offered.empty()) {
         --refuseNow_;
@@ -130,20 +92,6 @@ void TestSite::Start(int port) {
         response.status = std::stoi(request.matches[1].str());
         response.set_content("status " + request.matches[1].str(), "text/plain");
     });
-    if (!slowPath_.empty()) {
-        server_.Get(slowPath_, [this](const httplib::Request&, httplib::Response& response) {
-            response.set_header("Last-Modified", HttpDateOf(1'700'000'000));
-            response.set_content_provider(
-                slowSize_, "application/octet-stream",
-                [this, block = std::string(kBlock, 'z')](std::size_t, std::size_t length,
-                                                         httplib::DataSink& sink) {
-                    if (slow_) {
-                        std::this_thread::sleep_for(pause_);
-                    }
-                    return sink.write(block.data(), std::min(length, block.size()));
-                });
-        });
-    }
     server_.Get(R"(/.*)", [this](const httplib::Request& request, httplib::Response& response) {
         ServeFile(request, response);
     });
@@ -152,28 +100,22 @@ void TestSite::Start(int port) {
     if (port_ <= 0) {
         throw std::runtime_error("test site cannot bind to 127.0.0.1");
     }
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    thread_ = std::jthread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            throw std::runtime_error("test site did not start");
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
 void TestSite::ServeFile(const httplib::Request& request, httplib::Response& response) const {
     // httplib has already decoded the path; ".." is refused wherever it appears.
-    if (HasParentStep(request.path)) {
+    const std::filesystem::path relative = request.path.substr(1);
+    if (std::find(relative.begin(), relative.end(), "..") != relative.end()) {
         response.status = 403;
         return;
     }
-    auto open = std::make_shared<OpenFile>();
+    const std::filesystem::path file = root_ / relative;
     struct stat info {};
-    if (!root_.empty()) {
-        open->fd = ::open((root_ / request.path.substr(1)).c_str(), O_RDONLY | O_CLOEXEC);
-    }
-    if (open->fd < 0 || fstat(open->fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (root_.empty() || stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         if (area_ && request.path.starts_with(*area_)) {
             response.set_content("secret of " + request.path, "text/plain");
         } else {
@@ -183,29 +125,20 @@ void TestSite::ServeFile(const httplib::Request& request, httplib::Response& res
     }
     response.set_header("Last-Modified", HttpDateOf(info.st_mtime));
     if (info.st_size == 0) {
-        response.set_content("", "application/octet-stream");
+        response.set_content("", "application/octet-stream");  // a provider would send no length
         return;
     }
+    // Streamed, so that a big file never sits in memory whole.
+    auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
     response.set_content_provider(
         static_cast<std::size_t>(info.st_size), "application/octet-stream",
-        [open](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-            const std::size_t want = std::min(length, open->buffer.size());
-            const ssize_t got =
-                pread(open->fd, open->buffer.data(), want, static_cast<off_t>(offset));
-            if (got <= 0) {
-                return false;  // the file shrank or failed: cut the response
-            }
-            return sink.write(open->buffer.data(), static_cast<std::size_t>(got));
+        [in, buffer = std::vector<char>(4 * kBlock)](std::size_t offset, std::size_t length,
+                                                     httplib::DataSink& sink) mutable {
+            in->seekg(static_cast<std::streamoff>(offset));
+            in->read(buffer.data(), static_cast<std::streamsize>(std::min(length, buffer.size())));
+            // A file that shrank or failed cuts the response.
+            return in->gcount() > 0 && sink.write(buffer.data(), in->gcount());
         });
-}
-
-std::string TestSite::Url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
-}
-
-std::size_t TestSite::RequestCount() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
 }
 
 std::size_t TestSite::ConnectionCount() const {
@@ -213,19 +146,9 @@ std::size_t TestSite::ConnectionCount() const {
     return remotePorts_.size();
 }
 
-std::vector<std::string> TestSite::Authorizations() const {
-    std::lock_guard lock(mutex_);
-    return authorizations_;
-}
-
 std::size_t TestSite::AcceptedCount(std::string_view path) const {
     std::lock_guard lock(mutex_);
     return static_cast<std::size_t>(std::ranges::count(accepted_, path));
-}
-
-std::size_t TestSite::RefusedLogins() const {
-    std::lock_guard lock(mutex_);
-    return refused_;
 }
 
 }  // namespace zephyrate::test
