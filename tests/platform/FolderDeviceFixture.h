@@ -3,10 +3,7 @@
 // device operations on UTF-8 paths.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -18,23 +15,6 @@
 #include "tests/support/TempFolder.h"
 
 namespace zephyrate::test {
-
-// An exclusive flock on a file through an open file of its own, as another program holds
-// it (flock locks belong to the open file, so the device's own opens conflict with it).
-class OtherProcessLock {
-  public:
-    explicit OtherProcessLock(const std::filesystem::path& file)
-        : fd_(open(file.c_str(), O_RDONLY | O_CLOEXEC)),
-          locked_(fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) == 0) {}
-    ~OtherProcessLock() { close(fd_); }
-    OtherProcessLock(const OtherProcessLock&) = delete;
-    OtherProcessLock& operator=(const OtherProcessLock&) = delete;
-    bool Locked() const { return locked_; }
-
-  private:
-    int fd_;
-    bool locked_;
-};
 
 inline bool Connect(DeviceRemote& device, std::uint32_t timeoutMs = 2000) {
     RAPIINIT init;

@@ -1,7 +1,9 @@
 // The device over a real folder: operations and their errors, paths that try to leave the
 // folder, handles, listings and storage cards, the registry, shortcuts, the link, the
 // folder's location.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "platform/DeviceFolderLocation.h"
+#include "platform/ScopedFd.h"
 #include "tests/platform/FolderDeviceFixture.h"
 
 namespace zephyrate::test {
@@ -28,8 +31,10 @@ TEST_F(FolderDeviceTest, EachOperationGivesTheDevicesResult) {
     }
     chmod((root_ / "dir/ro.txt").c_str(), 0444);
     ASSERT_EQ(mkfifo((root_ / "pipe").c_str(), 0644), 0);  // must neither block nor open
-    OtherProcessLock lock(root_ / "locked.txt");
-    ASSERT_TRUE(lock.Locked());
+    // Held as another program holds it: flock locks belong to the open file, so the
+    // device's own opens conflict with this one.
+    const ScopedFd held(open((root_ / "locked.txt").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(flock(held.Get(), LOCK_EX | LOCK_NB), 0);
     // 150 device characters but 300 bytes on disk.
     const std::string wide = "\\" + Utf16ToUtf8(std::u16string(150, u'\u00e9'));
     std::string deep;  // 5000 characters of one-letter folders
