@@ -7,6 +7,7 @@
 
 #include "device/DeviceConnection.h"
 #include "device/DeviceContext.h"
+#include "platform/DeviceListing.h"
 #include "platform/DeviceRemote.h"
 #include "platform/WidePath.h"
 #include "run/ConsoleSurface.h"
@@ -23,38 +24,6 @@ constexpr std::string_view kAutomaticFolder = "\\Zephyrate";
 constexpr std::uint32_t kCardAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
 constexpr std::uint32_t kTopListingFlags =
     FAF_ATTRIBUTES | FAF_NAME | FAF_FOLDERS_ONLY | FAF_NO_HIDDEN_SYS_ROMMODULES;
-
-// Hands a listing back to the device however the walk over it ends.
-class Listing {
-  public:
-    Listing(DeviceRemote& device, std::string_view pattern) : device_(device) {
-        WidePath path(pattern);
-        ok_ = device_.CeFindAllFiles(path.Wide(), kTopListingFlags, &count_, &found_);
-    }
-    ~Listing() {
-        if (found_ != nullptr) {
-            device_.CeRapiFreeBuffer(found_);
-        }
-    }
-    Listing(const Listing&) = delete;
-    Listing& operator=(const Listing&) = delete;
-
-    std::uint32_t Count() const { return ok_ && found_ != nullptr ? count_ : 0; }
-    const CE_FIND_DATA& operator[](std::uint32_t index) const { return found_[index]; }
-
-  private:
-    DeviceRemote& device_;
-    bool ok_ = false;
-    std::uint32_t count_ = 0;
-    CE_FIND_DATA* found_ = nullptr;
-};
-
-// The record's name up to its terminating zero, never past the record.
-std::u16string_view NameOf(const CE_FIND_DATA& record) {
-    const char16_t* begin = record.cFileName;
-    const char16_t* end = std::find(begin, begin + MAX_PATH, u'\0');
-    return {begin, static_cast<std::size_t>(end - begin)};
-}
 
 // Any answer but the invalid value means the path is there, be it a folder or a file.
 bool RootExists(DeviceContext& context, std::string_view root) {
@@ -106,12 +75,12 @@ bool SettleRoot(DeviceContext& context, bool automaticAllowed) {
 void ChooseRootAutomatically(DeviceContext& context) {
     std::string card;
     {
-        const Listing top(context.device, "\\*.*");
+        const DeviceListing top(context.device, "\\*.*", kTopListingFlags);
         for (std::uint32_t i = 0; i < top.Count(); ++i) {
             if ((top[i].dwFileAttributes & kCardAttributes) != kCardAttributes) {
                 continue;
             }
-            const std::string name = WidePath::FromDevice(NameOf(top[i]));
+            const std::string name = top.Name(i);
             card = "\\" + name;
             if (IsKnownCardName(name)) {
                 break;  // the first known card wins; otherwise the last card listed

@@ -7,82 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/DeviceListing.h"
 #include "platform/DeviceRemote.h"
 #include "platform/WidePath.h"
 #include "platform/WinTypes.h"
 #include "transfer/DevicePaths.h"
 
 namespace zephyrate {
-
-namespace {
-
-// Gives a listing array back to the device on every way out, also when a name's
-// conversion throws.
-class FoundBuffer {
-  public:
-    explicit FoundBuffer(DeviceRemote& device) : device_(device) {}
-    ~FoundBuffer() {
-        if (records != nullptr) {
-            device_.CeRapiFreeBuffer(records);
-        }
-    }
-    FoundBuffer(const FoundBuffer&) = delete;
-    FoundBuffer& operator=(const FoundBuffer&) = delete;
-
-    CE_FIND_DATA* records = nullptr;
-    std::uint32_t count = 0;
-
-  private:
-    DeviceRemote& device_;
-};
-
-std::u16string_view RecordName(const CE_FIND_DATA& record) {
-    const std::u16string_view all(record.cFileName, MAX_PATH);
-    return all.substr(0, all.find(u'\0'));  // a name that fills the field has no zero
-}
-
-}  // namespace
-
-bool EnsureFolder(DeviceRemote& device, std::string_view path) {
-    // Walk up to the first folder that exists, then create the missing ones top down: the
-    // same device calls as recursing on the parent, without a stack frame per level of a
-    // path that may come from a server's index.
-    std::vector<std::string> missing;
-    std::string current(path);
-    for (;;) {
-        WidePath wide(current);
-        const std::uint32_t attributes = device.CeGetFileAttributes(wide.Wide());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const std::uint32_t error = device.CeGetLastError();
-            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-                return false;
-            }
-        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            break;
-        }
-        // Missing, or a file of that name, whose creation below then fails.
-        std::string parent = ParentPath(current);
-        missing.push_back(std::move(current));
-        if (parent.empty()) {
-            break;
-        }
-        current = std::move(parent);
-    }
-    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
-        WidePath wide(*folder);
-        if (!device.CeCreateDirectory(wide.Wide())) {
-            // "\a\b\" names the folder "\a\b" that the step before just made (a favorites
-            // path with no CE folder ends so), and the folder browser may race us: what
-            // counts is whether a folder is there now.
-            const std::uint32_t attributes = device.CeGetFileAttributes(wide.Wide());
-            if (attributes == INVALID_FILE_ATTRIBUTES ||
-                (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
 
 bool MoveToTrash(DeviceRemote& device, const JobValues& job, std::string_view path) {
     // Only '\\' ends the folder part here: a '/' after it stays in the tail, so such a name
@@ -118,13 +49,12 @@ namespace {
 // Deletes the files of a folder whose names match the pattern, hidden ones included;
 // false when the folder cannot be listed. Sub-folders are not removed.
 bool DeleteMatching(DeviceRemote& device, const std::string& folder, std::string_view pattern) {
-    WidePath wide(folder + "\\" + std::string(pattern));
-    FoundBuffer found(device);
-    if (!device.CeFindAllFiles(wide.Wide(), FAF_NAME, &found.count, &found.records)) {
+    const DeviceListing found(device, folder + "\\" + std::string(pattern), FAF_NAME);
+    if (!found.Ok()) {
         return false;
     }
-    for (std::uint32_t i = 0; found.records != nullptr && i < found.count; ++i) {
-        WidePath file(folder + "\\" + WidePath::FromDevice(RecordName(found.records[i])));
+    for (std::uint32_t i = 0; i < found.Count(); ++i) {
+        WidePath file(folder + "\\" + found.Name(i));
         // A file that stays (read-only, in use) is tried again next time.
         device.CeDeleteFile(file.Wide());
     }

@@ -1,19 +1,18 @@
-// Small device-side operations that the transfer leans on: making folders with their
-// parents, moving a file aside into the trash folder, emptying the trash, and reading
-// the device's data path. Results as values; nothing here shows a message.
+// Small device-side operations that the transfer leans on: moving a file aside into the
+// trash folder, emptying the trash, and reading the device's data path (making folders
+// with their parents is platform/EnsureFolder.h). Results as values; no messages.
 // Threads: the caller's; the device is called synchronously.
 #pragma once
 
 #include <string_view>
 
+#include "platform/EnsureFolder.h"
 #include "run/JobValues.h"
 
 namespace zephyrate {
 
 class DeviceRemote;
 
-// True when the folder exists afterwards; missing parents are created top down.
-bool EnsureFolder(DeviceRemote& device, std::string_view path);
 // Moves a file into TrashFolder under the lowest free ".%03d" name; true when moved. A
 // folder is never moved: the trash holds files only.
 bool MoveToTrash(DeviceRemote& device, const JobValues& job, std::string_view path);

@@ -4,14 +4,6 @@
 
 namespace zephyrate {
 
-std::string ParentPath(std::string_view path) {
-    const std::size_t last = path.find_last_of("\\/");
-    if (last == std::string_view::npos) {
-        return {};
-    }
-    return std::string(path.substr(0, last));
-}
-
 std::string DevicePath(const JobValues& job, const FileEntry& entry) {
     if (entry.Name.empty()) {
         return {};

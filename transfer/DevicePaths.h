@@ -6,13 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/EnsureFolder.h"
 #include "run/FileEntry.h"
 #include "run/JobValues.h"
 
 namespace zephyrate {
 
-// The text before the last '\' or '/'; empty when there is neither.
-std::string ParentPath(std::string_view path);
 // DeviceRoot + "\" [+ CeFolder + "\"] + Name; empty when Name is empty.
 std::string DevicePath(const JobValues& job, const FileEntry& entry);
 // DataPath + "\windows\Start Menu\Programs\" + ShortcutFile; empty when none is asked for.
