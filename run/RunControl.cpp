@@ -31,6 +31,15 @@ void RunControl::SetRunning() {
     running.store(1, std::memory_order_release);
 }
 
+bool RunControl::TryClaimRunning() {
+    std::lock_guard guard(lock_);
+    if (running.load(std::memory_order_acquire) != 0) {
+        return false;
+    }
+    running.store(1, std::memory_order_release);
+    return true;
+}
+
 void RunControl::ClearRunning() {
     std::lock_guard guard(lock_);
     running.store(0, std::memory_order_release);

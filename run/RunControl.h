@@ -23,6 +23,10 @@ class RunControl {
     void ClearRequests();  // both requests, in one locked step
     void SetRunning();
     void ClearRunning();
+    // Sets the running flag unless it is set already, in one locked step: a front end
+    // claims the run before its worker thread exists, so two quick start requests cannot
+    // both see it clear.
+    bool TryClaimRunning();
 
     bool CancelAll() const { return cancelAll.load(std::memory_order_acquire) != 0; }
     bool CancelThisJob() const { return cancelThisJob.load(std::memory_order_acquire) != 0; }
