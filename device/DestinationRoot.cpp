@@ -22,8 +22,6 @@ constexpr std::string_view kInvalidRootText =
 constexpr std::string_view kSetPathText = "Enter an existing path on the device.";
 constexpr std::string_view kAutomaticFolder = "\\Zephyrate";
 constexpr std::uint32_t kCardAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
-constexpr std::uint32_t kTopListingFlags =
-    FAF_ATTRIBUTES | FAF_NAME | FAF_FOLDERS_ONLY | FAF_NO_HIDDEN_SYS_ROMMODULES;
 
 // Any answer but the invalid value means the path is there, be it a folder or a file.
 bool RootExists(DeviceContext& context, std::string_view root) {
@@ -75,7 +73,7 @@ bool SettleRoot(DeviceContext& context, bool automaticAllowed) {
 void ChooseRootAutomatically(DeviceContext& context) {
     std::string card;
     {
-        const DeviceListing top(context.device, "\\*.*", kTopListingFlags);
+        const DeviceListing top(context.device, "\\*.*", kFolderListingFlags);
         for (std::uint32_t i = 0; i < top.Count(); ++i) {
             if ((top[i].dwFileAttributes & kCardAttributes) != kCardAttributes) {
                 continue;

@@ -7,15 +7,10 @@
 #include "device/DeviceContext.h"
 #include "platform/AsciiText.h"
 #include "platform/DeviceListing.h"
-#include "platform/WinTypes.h"
 
 namespace zephyrate {
 
 namespace {
-
-// Folders only, and no hidden system modules in ROM.
-constexpr std::uint32_t kFolderListingFlags =
-    FAF_ATTRIBUTES | FAF_NAME | FAF_FOLDERS_ONLY | FAF_NO_HIDDEN_SYS_ROMMODULES;
 
 std::vector<DeviceFolder> FoldersOf(DeviceContext& context, const DeviceListing& listing,
                                     std::string_view path) {
@@ -28,7 +23,7 @@ std::vector<DeviceFolder> FoldersOf(DeviceContext& context, const DeviceListing&
         folders.push_back(std::move(folder));
     }
     std::ranges::sort(folders, [](const DeviceFolder& a, const DeviceFolder& b) {
-        return AsciiLowered(a.name) < AsciiLowered(b.name);
+        return std::ranges::lexicographical_compare(a.name, b.name, {}, AsciiLower, AsciiLower);
     });
     return folders;
 }
@@ -38,19 +33,17 @@ std::vector<DeviceFolder> FoldersOf(DeviceContext& context, const DeviceListing&
 std::optional<std::vector<DeviceFolder>> ListFolderLevel(DeviceContext& context,
                                                          std::string_view path) {
     const std::string pattern = std::string(path) + "\\*.*";
-    {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0) {
+            DisconnectDevice(context.device);
+            ConnectDevice(context);  // its outcome shows in the next listing
+        }
         const DeviceListing listing(context.device, pattern, kFolderListingFlags);
         if (listing.Ok()) {
             return FoldersOf(context, listing, path);
         }
     }
-    DisconnectDevice(context.device);
-    ConnectDevice(context);  // its outcome shows in the second listing
-    const DeviceListing again(context.device, pattern, kFolderListingFlags);
-    if (!again.Ok()) {
-        return std::nullopt;
-    }
-    return FoldersOf(context, again, path);
+    return std::nullopt;
 }
 
 std::string FolderItemPath(const std::vector<std::string>& names) {

@@ -14,6 +14,11 @@ namespace zephyrate {
 
 class DeviceRemote;
 
+// Folders only, and no hidden system modules in ROM: what the root question and the
+// folder tree list.
+inline constexpr std::uint32_t kFolderListingFlags =
+    FAF_ATTRIBUTES | FAF_NAME | FAF_FOLDERS_ONLY | FAF_NO_HIDDEN_SYS_ROMMODULES;
+
 class DeviceListing {
   public:
     // pattern as the device reads it, e.g. "\Folder\*.*"; flags: the FAF_ values.
