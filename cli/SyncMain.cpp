@@ -22,7 +22,7 @@
 #include "platform/DeviceFolderLocation.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
-#include "platform/LocalFiles.h"
+#include "platform/LogFolder.h"
 #include "platform/RegistryFile.h"
 #include "run/Console.h"
 #include "run/RunResult.h"
@@ -75,42 +75,6 @@ std::optional<std::string> ReadPassword(const std::string& file, std::string& pr
         line.pop_back();
     }
     return line;
-}
-
-std::optional<std::string> Environment(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        return std::nullopt;
-    }
-    return std::string(value);
-}
-
-// $XDG_STATE_HOME/zephyrate, else ~/.local/state/zephyrate; a relative XDG_STATE_HOME is
-// invalid by the base-directory rules and is ignored.
-std::optional<std::string> DefaultLogFolder() {
-    if (std::optional<std::string> state = Environment("XDG_STATE_HOME");
-        state && state->front() == '/') {
-        return *state + "/zephyrate";
-    }
-    if (std::optional<std::string> home = Environment("HOME")) {
-        return *home + "/.local/state/zephyrate";
-    }
-    return std::nullopt;
-}
-
-// Makes the folder and its missing parents (mode 0700: the logs list what is on the
-// device) and moves into it, so that the update logs land there. An error text, or empty.
-std::string EnterLogFolder(const std::string& folder) {
-    if (!MakeLocalFolders(folder)) {
-        return "cannot create the log folder " + folder + ": " + Reason(errno);
-    }
-    if (chdir(folder.c_str()) != 0) {
-        return "cannot use the log folder " + folder + ": " + Reason(errno);
-    }
-    if (access(".", W_OK) != 0) {
-        return "cannot write to the log folder " + folder + ": " + Reason(errno);
-    }
-    return "";
 }
 
 // The store reads an unusable file as the defaults and leaves it as it is without a word;

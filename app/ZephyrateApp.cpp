@@ -1,0 +1,56 @@
+#include "app/ZephyrateApp.h"
+
+#include <wx/msgdlg.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "console/ConsoleFrame.h"
+#include "platform/DeviceFolderLocation.h"
+#include "platform/LogFolder.h"
+#include "platform/RegistryFile.h"
+
+namespace zephyrate {
+
+namespace {
+
+// Paths from the environment are taken as the user meant them, before the program moves
+// into the log folder.
+std::string Absolute(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+}  // namespace
+
+bool ZephyrateApp::OnInit() {
+    SetAppName(wxS("zephyrate"));
+    SetAppDisplayName(wxS("Zephyrate"));
+
+    ConsoleFrame::Setup setup;
+    setup.settingsPath = Absolute(RegistryFile::DefaultLocation(""));
+    const DeviceFolderChoice device =
+        DeviceFolderLocation::Choose("", SettingsStore(setup.settingsPath).DeviceFolder());
+    setup.deviceFolder = Absolute(device.path);
+    setup.createDeviceFolder = device.createWhenMissing;
+
+    // The update logs are written by a bare name: they go to the log folder, or, when it
+    // cannot be used, to the folder the program started in, after the user was told.
+    const std::optional<std::string> logFolder = DefaultLogFolder();
+    const std::string problem =
+        logFolder ? EnterLogFolder(*logFolder) : "no log folder: HOME is not set";
+    if (!problem.empty()) {
+        wxMessageBox(
+            wxString::FromUTF8(problem) + wxS("\nThe update logs go to the current folder."),
+            wxS("Zephyrate"), wxOK | wxICON_WARNING);
+    }
+
+    new ConsoleFrame(std::move(setup));  // owned by wxWidgets, like every top window
+    return true;
+}
+
+}  // namespace zephyrate
+
+wxIMPLEMENT_APP(zephyrate::ZephyrateApp);

@@ -1,0 +1,146 @@
+#include "console/DestinationDialog.h"
+
+#include <wx/button.h>
+#include <wx/sizer.h>
+#include <wx/stattext.h>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "console/CreateFolderDialog.h"
+#include "console/DialogUnits.h"
+#include "console/MessageDialog.h"
+#include "console/Pictures.h"
+#include "console/Utf8.h"
+#include "device/FolderBrowser.h"
+#include "platform/EnsureFolder.h"
+
+namespace zephyrate {
+
+namespace {
+
+constexpr std::string_view kDefaultMessage = "Enter here the root path on your device.";
+constexpr int kClosedFolder = 0;
+constexpr int kOpenFolder = 1;
+
+}  // namespace
+
+DestinationDialog::DestinationDialog(DeviceContext context, std::string_view message,
+                                     std::string_view path, bool automatic)
+    : QuestionDialog(nullptr, wxS("Destination Path")), context_(std::move(context)), path_(path) {
+    auto* text =
+        new wxStaticText(this, wxID_ANY, Utf8ToWx(message.empty() ? kDefaultMessage : message));
+    auto* create = new wxButton(this, wxID_ANY, wxS("Create Folder"));
+    pathField_ = new wxTextCtrl(this, wxID_ANY, Utf8ToWx(path), wxDefaultPosition, wxDefaultSize,
+                                wxTE_READONLY);
+    pathField_->SetName(wxS("Path on the device"));
+    tree_ = new wxDataViewTreeCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                   wxDV_NO_HEADER | wxDV_SINGLE);
+    tree_->SetName(wxS("Device folders"));
+    automatic_ = new wxCheckBox(this, wxID_ANY, wxS("Enable automatic path selection"));
+    automatic_->SetValue(automatic);
+    auto* ok = new wxButton(this, wxID_OK, wxS("OK"));
+    auto* cancel = new wxButton(this, wxID_CANCEL, wxS("Cancel"));
+    ok->SetDefault();
+
+    text->Wrap(DialogUnits(this, 135, 0).x);
+    auto* all = new wxBoxSizer(wxVERTICAL);
+    all->Add(Drawn(text, 135, 16), 0, wxEXPAND);
+    all->AddSpacer(DialogUnits(this, 0, 5).y);
+    all->Add(Drawn(create, 48, 12), 0, wxALIGN_RIGHT);
+    all->AddSpacer(DialogUnits(this, 0, 3).y);
+    all->Add(Drawn(pathField_, 135, 12), 0, wxEXPAND);
+    all->AddSpacer(DialogUnits(this, 0, 4).y);
+    all->Add(Drawn(tree_, 135, 105), 1, wxEXPAND);
+    all->AddSpacer(DialogUnits(this, 0, 4).y);
+    all->Add(Drawn(automatic_, 135, 11));
+    all->AddSpacer(DialogUnits(this, 0, 6).y);
+    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+    buttons->Add(Drawn(ok, 47, 13));
+    buttons->AddSpacer(DialogUnits(this, 9, 0).x);
+    buttons->Add(Drawn(cancel, 47, 13));
+    all->Add(buttons);
+    Arrange(all);
+
+    wxVector<wxBitmapBundle> images;
+    images.push_back(PictureBitmap(Picture::FolderClosed));
+    images.push_back(PictureBitmap(Picture::FolderOpen));
+    tree_->SetImages(images);
+    InsertDeviceRoot();
+
+    tree_->Bind(wxEVT_DATAVIEW_ITEM_EXPANDING, &DestinationDialog::OnExpanding, this);
+    tree_->Bind(wxEVT_DATAVIEW_SELECTION_CHANGED, &DestinationDialog::OnSelectionChanged, this);
+    create->Bind(wxEVT_BUTTON, &DestinationDialog::OnCreateFolder, this);
+}
+
+void DestinationDialog::InsertDeviceRoot() {
+    listed_.clear();
+    selected_ = wxDataViewItem();
+    tree_->DeleteAllItems();
+    tree_->AppendContainer(wxDataViewItem(), Utf8ToWx(kDeviceTopItemText), kClosedFolder,
+                           kOpenFolder);
+}
+
+std::string DestinationDialog::ItemPath(wxDataViewItem item) const {
+    std::vector<std::string> names;
+    for (wxDataViewItem at = item; at.IsOk(); at = tree_->GetStore()->GetParent(at)) {
+        names.insert(names.begin(), WxToUtf8(tree_->GetItemText(at)));
+    }
+    if (!names.empty()) {
+        names.erase(names.begin());  // the device's top item stands for the empty path
+    }
+    return FolderItemPath(names);
+}
+
+void DestinationDialog::OnExpanding(wxDataViewEvent& event) {
+    const wxDataViewItem item = event.GetItem();
+    if (!item.IsOk() || !listed_.insert(item.GetID()).second) {
+        return;  // listed when it was first opened
+    }
+    wxBusyCursor busy;
+    const std::optional<std::vector<DeviceFolder>> folders =
+        ListFolderLevel(context_, ItemPath(item));
+    if (!folders) {
+        return;  // the folder simply shows no subfolders
+    }
+    for (const DeviceFolder& folder : *folders) {
+        if (folder.hasSubfolders) {
+            tree_->AppendContainer(item, Utf8ToWx(folder.name), kClosedFolder, kOpenFolder);
+        } else {
+            tree_->AppendItem(item, Utf8ToWx(folder.name), kClosedFolder);
+        }
+    }
+}
+
+void DestinationDialog::OnSelectionChanged(wxDataViewEvent&) {
+    // The selected folder shows open.
+    if (selected_.IsOk()) {
+        tree_->SetItemIcon(selected_, PictureBitmap(Picture::FolderClosed));
+    }
+    selected_ = tree_->GetSelection();
+    if (!selected_.IsOk()) {
+        return;
+    }
+    tree_->SetItemIcon(selected_, PictureBitmap(Picture::FolderOpen));
+    path_ = ItemPath(selected_);
+    pathField_->ChangeValue(Utf8ToWx(path_));
+}
+
+void DestinationDialog::OnCreateFolder(wxCommandEvent&) {
+    CreateFolderDialog ask(this, path_);
+    if (ask.ShowModal() != wxID_OK) {
+        return;
+    }
+    const std::string folder = ask.Folder();
+    if (!EnsureFolder(context_.device, folder)) {
+        (new MessageDialog(this, kCreateFolderFailedText, "Zephyrate", ConsoleSurface::Buttons::Ok))
+            ->Present(true, [](bool) {});
+        return;
+    }
+    path_ = folder;
+    pathField_->ChangeValue(Utf8ToWx(path_));
+    InsertDeviceRoot();
+}
+
+}  // namespace zephyrate

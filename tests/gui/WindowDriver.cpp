@@ -1,0 +1,113 @@
+#include "tests/gui/WindowDriver.h"
+
+#include <gtk/gtk.h>
+
+#include <wx/app.h>
+#include <wx/evtloop.h>
+
+#include <thread>
+
+namespace zephyrate::test {
+
+namespace {
+
+void Settle() {
+    // Let the X server deliver what was sent and GTK handle it.
+    for (int i = 0; i < 5; ++i) {
+        wxTheApp->Yield(true);
+        std::this_thread::sleep_for(2ms);
+    }
+    wxTheApp->ProcessIdle();
+}
+
+}  // namespace
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        wxTheApp->Yield(true);
+        wxTheApp->ProcessIdle();
+        if (done()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(3ms);
+    }
+}
+
+void Pump(std::chrono::milliseconds time) {
+    WaitFor([] { return false; }, time);
+}
+
+wxTopLevelWindow* FindWindow(std::string_view title) {
+    for (wxWindow* window : wxTopLevelWindows) {
+        auto* top = dynamic_cast<wxTopLevelWindow*>(window);
+        if (top != nullptr && top->IsShown() && !top->IsBeingDeleted() &&
+            top->GetTitle().utf8_string() == title) {
+            return top;
+        }
+    }
+    return nullptr;
+}
+
+wxTopLevelWindow* WaitForWindow(std::string_view title, std::chrono::milliseconds limit) {
+    wxTopLevelWindow* found = nullptr;
+    WaitFor([&] { return (found = FindWindow(title)) != nullptr; }, limit);
+    if (found != nullptr) {
+        Pump(100ms);  // mapped and laid out before anything clicks into it
+    }
+    return found;
+}
+
+wxButton* FindButton(wxWindow* parent, std::string_view label) {
+    return FindControl<wxButton>(
+        parent, [&](wxButton* button) { return button->GetLabelText().utf8_string() == label; });
+}
+
+void Click(wxWindow* control) {
+    wxUIActionSimulator simulator;
+    const wxRect place = control->GetScreenRect();
+    simulator.MouseMove(place.GetPosition() + wxSize(place.width / 2, place.height / 2));
+    Settle();
+    simulator.MouseClick();
+    Settle();
+}
+
+void Type(const std::string& text) {
+    wxUIActionSimulator simulator;
+    simulator.Text(text.c_str());
+    Settle();
+}
+
+void Press(int keyCode, int modifiers) {
+    wxUIActionSimulator simulator;
+    simulator.Char(keyCode, modifiers);
+    Settle();
+}
+
+bool SaveScreenshot(wxWindow* window, const std::string& file) {
+    for (wxWindow* top : wxTopLevelWindows) {
+        top->Refresh();
+        top->Update();
+    }
+    Pump(300ms);
+    wxRect area = window->GetScreenRect();
+    for (wxWindow* other : wxTopLevelWindows) {
+        if (other->IsShown() && other != window) {
+            area.Union(other->GetScreenRect());
+        }
+    }
+    // Read back from the X server, as the user sees it.
+    GdkPixbuf* picture = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), area.x, area.y,
+                                                    area.width, area.height);
+    if (picture == nullptr) {
+        return false;
+    }
+    const bool saved = gdk_pixbuf_save(picture, file.c_str(), "png", nullptr, nullptr);
+    g_object_unref(picture);
+    return saved;
+}
+
+}  // namespace zephyrate::test
