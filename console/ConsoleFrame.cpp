@@ -356,6 +356,9 @@ void ConsoleFrame::OnSynchronizeOrCancelAll(wxCommandEvent&) {
     if (console_.Control().Running()) {
         console_.Control().SetCancelAll();
         surface_.SetStatusFromWindow(kWaitingText);
+        // Idle at once, as the run's next stop check would do: the worker may wait a
+        // while for the server before it looks.
+        surface_.SetRunningMode(false);
         Paint();
         return;
     }

@@ -24,6 +24,13 @@ constexpr std::string_view kDefaultMessage = "Enter here the root path on your d
 constexpr int kClosedFolder = 0;
 constexpr int kOpenFolder = 1;
 
+// The tree's own store sorts folders with subfolders before the others; the device's
+// folders come sorted by name and stay in that order.
+class ListedOrderStore : public wxDataViewTreeStore {
+  public:
+    bool HasDefaultCompare() const override { return false; }
+};
+
 }  // namespace
 
 DestinationDialog::DestinationDialog(DeviceContext context, std::string_view message,
@@ -38,6 +45,9 @@ DestinationDialog::DestinationDialog(DeviceContext context, std::string_view mes
     tree_ = new wxDataViewTreeCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                                    wxDV_NO_HEADER | wxDV_SINGLE);
     tree_->SetName(wxS("Device folders"));
+    auto* store = new ListedOrderStore;  // reference counted: the tree keeps it
+    tree_->AssociateModel(store);
+    store->DecRef();
     automatic_ = new wxCheckBox(this, wxID_ANY, wxS("Enable automatic path selection"));
     automatic_->SetValue(automatic);
     auto* ok = new wxButton(this, wxID_OK, wxS("OK"));
@@ -78,8 +88,20 @@ void DestinationDialog::InsertDeviceRoot() {
     listed_.clear();
     selected_ = wxDataViewItem();
     tree_->DeleteAllItems();
-    tree_->AppendContainer(wxDataViewItem(), Utf8ToWx(kDeviceTopItemText), kClosedFolder,
-                           kOpenFolder);
+    AddFolder(wxDataViewItem(), kDeviceTopItemText, true);
+}
+
+void DestinationDialog::AddFolder(wxDataViewItem parent, std::string_view name,
+                                  bool hasSubfolders) {
+    if (!hasSubfolders) {
+        tree_->AppendItem(parent, Utf8ToWx(name), kClosedFolder);
+        return;
+    }
+    // GTK draws an expand button only for an item with children: a folder with subfolders
+    // holds a placeholder until its level is listed.
+    const wxDataViewItem folder =
+        tree_->AppendContainer(parent, Utf8ToWx(name), kClosedFolder, kOpenFolder);
+    tree_->AppendItem(folder, wxString());
 }
 
 std::string DestinationDialog::ItemPath(wxDataViewItem item) const {
@@ -98,18 +120,17 @@ void DestinationDialog::OnExpanding(wxDataViewEvent& event) {
     if (!item.IsOk() || !listed_.insert(item.GetID()).second) {
         return;  // listed when it was first opened
     }
+    const wxDataViewItem placeholder = tree_->GetNthChild(item, 0);
     wxBusyCursor busy;
     const std::optional<std::vector<DeviceFolder>> folders =
         ListFolderLevel(context_, ItemPath(item));
-    if (!folders) {
-        return;  // the folder simply shows no subfolders
+    // A level that cannot be listed shows no subfolders.
+    for (const DeviceFolder& folder : folders.value_or(std::vector<DeviceFolder>{})) {
+        AddFolder(item, folder.name, folder.hasSubfolders);
     }
-    for (const DeviceFolder& folder : *folders) {
-        if (folder.hasSubfolders) {
-            tree_->AppendContainer(item, Utf8ToWx(folder.name), kClosedFolder, kOpenFolder);
-        } else {
-            tree_->AppendItem(item, Utf8ToWx(folder.name), kClosedFolder);
-        }
+    // Removed last: a folder that loses its last child closes again.
+    if (placeholder.IsOk()) {
+        tree_->DeleteItem(placeholder);
     }
 }
 

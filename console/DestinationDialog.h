@@ -29,6 +29,7 @@ class DestinationDialog : public QuestionDialog {
 
   private:
     void InsertDeviceRoot();
+    void AddFolder(wxDataViewItem parent, std::string_view name, bool hasSubfolders);
     void OnExpanding(wxDataViewEvent& event);
     void OnSelectionChanged(wxDataViewEvent& event);
     void OnCreateFolder(wxCommandEvent& event);

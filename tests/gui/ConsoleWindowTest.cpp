@@ -1,121 +1,14 @@
 // The console window driven as a user drives it: real clicks and key presses on the real
 // window, a real web site on 127.0.0.1 and a real device folder.
-#include <gtest/gtest.h>
-#include <wx/checkbox.h>
-#include <wx/dataview.h>
-#include <wx/menu.h>
 #include <wx/statbmp.h>
-#include <wx/stattext.h>
-#include <wx/textctrl.h>
-#include <wx/weakref.h>
 
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "console/ConsoleFrame.h"
 #include "run/Maker.h"
-#include "settings/SettingsStore.h"
-#include "tests/gui/WindowDriver.h"
-#include "tests/support/TempFolder.h"
-#include "tests/support/TestSite.h"
+#include "tests/gui/ConsoleWindowFixture.h"
 
 namespace zephyrate::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr const char* kErrorsText = "There were error(s). Check details for more info.";
-
-class ConsoleWindowTest : public ::testing::Test {
-  protected:
-    ConsoleWindowTest() {
-        fs::create_directories(folder_ / "device");
-        SettingsStore settings(Settings());
-        settings.SetAutoClose(false);
-    }
-    ~ConsoleWindowTest() override { Shut(); }
-
-    std::string Settings() const { return (folder_ / "settings.reg").string(); }
-
-    // The index of the site with its files; missing names are listed but not served.
-    void Publish(const std::vector<std::string>& files, const std::vector<std::string>& missing,
-                 const std::string& extra = "") {
-        std::string index = "Header:Zephyrate v1.0\nCEFolder: \\News\\\n" + extra;
-        for (const std::string& name : files) {
-            folder_.WriteFile("site/" + name, "contents of " + name);
-            index += "File: " + name + "\n";
-        }
-        for (const std::string& name : missing) {
-            index += "File: " + name + "\n";
-        }
-        folder_.WriteFile("site/index.txt", index);
-    }
-    void StartSite() {
-        site_.ServeFolder(folder_ / "site");
-        site_.Start();
-    }
-
-    ConsoleFrame* Open(std::string deviceFolder = "") {
-        ConsoleFrame::Setup setup;
-        setup.settingsPath = Settings();
-        setup.deviceFolder =
-            deviceFolder.empty() ? (folder_ / "device").string() : std::move(deviceFolder);
-        setup.openBrowser = [this](const std::string& address) {
-            opened_.push_back(address);
-            return true;
-        };
-        frame_ = new ConsoleFrame(std::move(setup));
-        WaitFor([&] { return frame_->IsShown(); });
-        return frame_;
-    }
-    // Closes the window as the user would, cancelling whatever runs.
-    void Shut() {
-        if (frame_) {
-            frame_->Close();
-            EXPECT_TRUE(WaitFor([&] { return !frame_; }, 20s)) << "the window did not close";
-        }
-    }
-
-    std::string Text(const char* name) {
-        return wxWindow::FindWindowByName(wxString::FromUTF8(name), frame_)
-            ->GetLabel()
-            .utf8_string();
-    }
-    std::string Status() { return Text("status"); }
-    bool WaitForStatus(const std::string& text, std::chrono::milliseconds limit = 15s) {
-        return WaitFor([&] { return Status() == text; }, limit);
-    }
-    wxButton* Button(const char* label) { return FindButton(frame_, label); }
-    wxDataViewListCtrl* Jobs() { return FindControl<wxDataViewListCtrl>(frame_); }
-    std::vector<std::string> Rows() {
-        std::vector<std::string> rows;
-        wxDataViewListCtrl* list = Jobs();
-        for (unsigned row = 0; row < static_cast<unsigned>(list->GetItemCount()); ++row) {
-            wxVariant object;
-            list->GetValue(object, row, 0);
-            wxDataViewIconText icon;
-            icon << object;
-            rows.push_back(icon.GetText().utf8_string() + "|" +
-                           list->GetTextValue(row, 1).utf8_string());
-        }
-        return rows;
-    }
-    bool MenuEnabled(int id) { return frame_->GetMenuBar()->IsEnabled(id); }
-
-    // Answers the address prompt by typing into it and clicking OK.
-    void AnswerUrl(const std::string& address) {
-        wxTopLevelWindow* prompt = WaitForWindow("Zephyrate");
-        ASSERT_NE(prompt, nullptr) << "no address prompt";
-        Type(address);
-        Click(FindButton(prompt, "OK"));
-    }
-
-    TempFolder folder_;
-    TestSite site_;
-    wxWeakRef<ConsoleFrame> frame_;
-    std::vector<std::string> opened_;
-};
+using ConsoleWindowTest = ConsoleWindowFixture;
 
 TEST_F(ConsoleWindowTest, StartUpAsksForTheAddressAndSyncsIt) {
     const std::string splash(2000, 'S');
@@ -158,6 +51,79 @@ TEST_F(ConsoleWindowTest, StartUpAsksForTheAddressAndSyncsIt) {
 
     Click(FindControl<wxStaticBitmap>(frame_));
     EXPECT_EQ(opened_, std::vector<std::string>{kMakerWebSite});
+}
+
+TEST_F(ConsoleWindowTest, CancelButtonsStopTheRun) {
+    Publish({"a.txt"}, {}, "File: slow.bin\n");
+    site_.ServeSlowFile("/slow.bin", 64 << 20, 1s);
+    StartSite();
+    const auto startDownload = [&] {
+        AnswerUrl(site_.Address("/index.txt"));
+        ASSERT_TRUE(WaitFor([&] { return Status().starts_with("Retrieving: slow.bin"); }))
+            << Status();
+    };
+    Open();
+    startDownload();
+    // Cancel this job: the run ends the job and stays in running mode until its end.
+    Click(Button("Cancel this job"));
+    EXPECT_EQ(Status(), "Waiting for connections to shut down.");
+    EXPECT_NE(Button("Cancel this job"), nullptr);
+    ASSERT_TRUE(WaitForStatus(kErrorsText)) << Status();
+    const std::vector<std::string> stopped = {"Kestrelwynd NV: slow.bin|User abort",
+                                              "Kestrelwynd NV: a.txt|User abort"};
+    EXPECT_EQ(FileRows(), stopped);
+    EXPECT_NE(Button("Close"), nullptr);
+
+    // Cancel all jobs: idle captions at once, while the worker still winds down.
+    Click(Button("Synchronize"));
+    startDownload();
+    Click(Button("Cancel all jobs"));
+    ASSERT_TRUE(WaitFor([&] { return Button("Synchronize") != nullptr; }, 500ms));
+    ASSERT_TRUE(frame_->GetConsole().Control().Running()) << "the run ended too soon to test";
+    // Synchronize during the wind-down starts nothing (the run control keeps the request
+    // until a run takes it).
+    Click(Button("Synchronize"));
+    ASSERT_TRUE(WaitForStatus(kErrorsText)) << Status();
+    EXPECT_EQ(FindWindow("Zephyrate"), nullptr);
+    EXPECT_EQ(FileRows(), stopped);
+}
+
+TEST_F(ConsoleWindowTest, DetailsAndOptionsStayAsTheUserLeftThem) {
+    Open();
+    Click(FindButton(WaitForWindow("Zephyrate"), "Cancel"));  // no job: the run just ends
+    ASSERT_TRUE(WaitForStatus("Finished"));
+    frame_->Move(150, 120);
+    Pump(100ms);
+    const wxPoint place = frame_->GetPosition();
+    const wxSize collapsed = frame_->GetSize();
+    EXPECT_FALSE(Jobs()->IsShownOnScreen());
+    Click(Button("Details >>>"));
+    EXPECT_TRUE(Jobs()->IsShownOnScreen());
+    EXPECT_EQ(frame_->GetPosition(), place);
+    EXPECT_GT(frame_->GetSize().y, collapsed.y);
+    Click(Button("<<< Details"));
+    EXPECT_EQ(frame_->GetPosition(), place);
+    EXPECT_EQ(frame_->GetSize(), collapsed);
+
+    // Options menu by keyboard: the fourth item is Auto Close, the fifth Minimize on Startup.
+    const auto choose = [&](int item) {
+        Hover(frame_);
+        Press(WXK_F10);
+        for (int i = 0; i < item; ++i) {
+            Press(WXK_DOWN);
+        }
+        Press(WXK_RETURN);
+    };
+    choose(4);
+    choose(5);
+    EXPECT_TRUE(frame_->GetMenuBar()->IsChecked(ConsoleFrame::kAutoClose));
+    EXPECT_TRUE(frame_->GetMenuBar()->IsChecked(ConsoleFrame::kMinimizeOnStartup));
+    Shut();
+    Open();
+    EXPECT_TRUE(frame_->GetMenuBar()->IsChecked(ConsoleFrame::kAutoClose));
+    EXPECT_TRUE(frame_->GetMenuBar()->IsChecked(ConsoleFrame::kMinimizeOnStartup));
+    // Minimised (which X shows only under a window manager), the window still starts its run.
+    EXPECT_NE(WaitForWindow("Zephyrate"), nullptr);
 }
 
 }  // namespace

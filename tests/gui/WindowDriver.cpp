@@ -4,6 +4,7 @@
 
 #include <wx/app.h>
 #include <wx/evtloop.h>
+#include <wx/timer.h>
 
 #include <thread>
 
@@ -61,18 +62,60 @@ wxTopLevelWindow* WaitForWindow(std::string_view title, std::chrono::millisecond
     return found;
 }
 
+void WhenShown(std::string title, std::function<void(wxTopLevelWindow*)> act) {
+    // Owned by itself: it goes once it has acted.
+    struct Watch : wxTimer {
+        std::string title;
+        std::function<void(wxTopLevelWindow*)> act;
+        void Notify() override {
+            if (wxTopLevelWindow* window = FindWindow(title)) {
+                Stop();
+                Pump(100ms);
+                act(window);
+                delete this;
+            }
+        }
+    };
+    auto* watch = new Watch;
+    watch->title = std::move(title);
+    watch->act = std::move(act);
+    watch->Start(20);
+}
+
 wxButton* FindButton(wxWindow* parent, std::string_view label) {
     return FindControl<wxButton>(
         parent, [&](wxButton* button) { return button->GetLabelText().utf8_string() == label; });
 }
 
-void Click(wxWindow* control) {
+namespace {
+
+void ClickAt(wxPoint point) {
     wxUIActionSimulator simulator;
-    const wxRect place = control->GetScreenRect();
-    simulator.MouseMove(place.GetPosition() + wxSize(place.width / 2, place.height / 2));
+    simulator.MouseMove(point);
     Settle();
     simulator.MouseClick();
     Settle();
+}
+
+}  // namespace
+
+void Hover(wxWindow* control) {
+    const wxRect place = control->GetScreenRect();
+    wxUIActionSimulator().MouseMove(place.GetPosition() +
+                                    wxSize(place.width / 2, place.height / 2));
+    Settle();
+}
+
+void Click(wxWindow* control) {
+    const wxRect place = control->GetScreenRect();
+    ClickAt(place.GetPosition() + wxSize(place.width / 2, place.height / 2));
+}
+
+void ClickItem(wxDataViewCtrl* control, const wxDataViewItem& item) {
+    control->EnsureVisible(item);
+    Settle();
+    const wxRect row = control->GetItemRect(item);
+    ClickAt(control->ClientToScreen(row.GetPosition() + wxSize(row.width / 2, row.height / 2)));
 }
 
 void Type(const std::string& text) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <wx/button.h>
+#include <wx/dataview.h>
 #include <wx/toplevel.h>
 #include <wx/uiaction.h>
 
@@ -29,6 +30,11 @@ wxTopLevelWindow* FindWindow(std::string_view title);
 // Waits for it; nullptr when it did not show.
 wxTopLevelWindow* WaitForWindow(std::string_view title, std::chrono::milliseconds limit = 10s);
 
+// Runs act once a window with this title shows, from whatever event loop runs then: a
+// dialog shown modally by the main thread runs its own loop, in which the test's own code
+// cannot run.
+void WhenShown(std::string title, std::function<void(wxTopLevelWindow*)> act);
+
 // The first control of type T below parent for which match holds.
 template <class T>
 T* FindControl(wxWindow* parent, const std::function<bool(T*)>& match = {}) {
@@ -44,8 +50,13 @@ T* FindControl(wxWindow* parent, const std::function<bool(T*)>& match = {}) {
 }
 wxButton* FindButton(wxWindow* parent, std::string_view label);
 
+// Moves the pointer over the control's centre: without a window manager, key presses go to
+// the window under the pointer.
+void Hover(wxWindow* control);
 // A real click at the control's centre.
 void Click(wxWindow* control);
+// A real click on an item of a list or tree.
+void ClickItem(wxDataViewCtrl* control, const wxDataViewItem& item);
 // Real key presses of text (ASCII) into the control that has the focus.
 void Type(const std::string& text);
 // A real press of one key, with modifiers (wxMOD_*).

@@ -1,0 +1,201 @@
+// The questions of the console: shown for the run's worker while the console stays usable,
+// or modally for the menu's own commands; every way of closing them answers them.
+#include <wx/textctrl.h>
+
+#include "device/FolderBrowser.h"
+#include "tests/gui/ConsoleWindowFixture.h"
+
+namespace zephyrate::test {
+namespace {
+
+using ConsoleQuestionsTest = ConsoleWindowFixture;
+
+wxTextCtrl* Field(wxWindow* dialog, const char* name) {
+    return FindControl<wxTextCtrl>(
+        dialog, [&](wxTextCtrl* field) { return field->GetName().utf8_string() == name; });
+}
+
+TEST_F(ConsoleQuestionsTest, DestinationTreeListsLazilyAndCreatesFolders) {
+    fs::create_directories(folder_ / "device/Card/Docs");
+    fs::create_directories(folder_ / "device/alpha");
+    folder_.WriteFile("device/afile", "");
+    {
+        SettingsStore settings(Settings());
+        settings.SetDontask(false);
+    }
+    Open();
+    wxTopLevelWindow* dialog = WaitForWindow("Destination Path");
+    ASSERT_NE(dialog, nullptr);
+    auto* tree = FindControl<wxDataViewTreeCtrl>(dialog);
+    wxTextCtrl* path = Field(dialog, "Path on the device");
+    const auto children = [&](wxDataViewItem parent) {
+        wxDataViewItemArray items;
+        tree->GetStore()->GetChildren(parent, items);
+        std::vector<std::string> names;
+        for (const wxDataViewItem& item : items) {
+            names.push_back(tree->GetItemText(item).utf8_string() +
+                            (tree->IsContainer(item) ? "/" : ""));
+        }
+        return std::pair(names, items);
+    };
+    const wxDataViewItem top = children(wxDataViewItem()).second.at(0);
+    EXPECT_EQ(children(wxDataViewItem()).first, std::vector<std::string>{"Mobile Device/"});
+    EXPECT_EQ(children(top).first, std::vector<std::string>{""}) << "listed before it was opened";
+
+    ClickItem(tree, top);
+    EXPECT_EQ(path->GetValue().utf8_string(), "");
+    Press(WXK_NUMPAD_ADD);  // opens the selected item
+    ASSERT_EQ(children(top).first, (std::vector<std::string>{"alpha", "Card/"}));
+    ClickItem(tree, children(top).second.at(1));
+    EXPECT_EQ(path->GetValue().utf8_string(), "\\Card");
+
+    // Create Folder, pre-filled with the chosen path; its parents come with it.
+    WhenShown("Create Folder", [&](wxTopLevelWindow* ask) {
+        EXPECT_EQ(Field(ask, "Folder name")->GetValue().utf8_string(), "\\Card");
+        Hover(ask);
+        Type("\\New\\Sub");
+        Click(FindButton(ask, "OK"));
+    });
+    Click(FindButton(dialog, "Create Folder"));
+    EXPECT_TRUE(fs::is_directory(folder_ / "device/Card/New/Sub"));
+    EXPECT_EQ(path->GetValue().utf8_string(), "\\Card\\New\\Sub");
+    EXPECT_EQ(children(children(wxDataViewItem()).second.at(0)).first,
+              std::vector<std::string>{""});
+
+    // A folder where a file is: the failure is said, the path stays.
+    WhenShown("Create Folder", [&](wxTopLevelWindow* ask) {
+        Field(ask, "Folder name")->SelectAll();
+        Hover(ask);
+        Type("\\afile\\x");
+        WhenShown("Zephyrate", [&](wxTopLevelWindow* message) {
+            EXPECT_NE(FindControl<wxStaticText>(message,
+                                                [](wxStaticText* text) {
+                                                    return text->GetLabel().utf8_string() ==
+                                                           kCreateFolderFailedText;
+                                                }),
+                      nullptr);
+            Click(FindButton(message, "OK"));
+        });
+        Click(FindButton(ask, "OK"));
+    });
+    Click(FindButton(dialog, "Create Folder"));
+    EXPECT_EQ(path->GetValue().utf8_string(), "\\Card\\New\\Sub");
+
+    Click(FindButton(dialog, "OK"));
+    ASSERT_NE(WaitForWindow("Zephyrate"), nullptr) << "the chosen root was not taken";
+    EXPECT_EQ(SettingsStore(Settings()).PrePath(), "\\Card\\New\\Sub");
+    Click(FindButton(FindWindow("Zephyrate"), "Cancel"));
+    ASSERT_TRUE(WaitForStatus("Finished"));
+
+    // Closed by the window manager, the question counts as Cancel: the run ends there.
+    Click(Button("Synchronize"));
+    ASSERT_NE(dialog = WaitForWindow("Destination Path"), nullptr);
+    dialog->Close();
+    ASSERT_TRUE(WaitFor([&] { return Button("Synchronize") != nullptr; }));
+    EXPECT_EQ(Status(), "Connecting to mobile device.");
+}
+
+TEST_F(ConsoleQuestionsTest, LoginComesBackUntilTheServerTakesIt) {
+    {
+        SettingsStore settings(Settings());
+        settings.SetUserUsername("old");
+        settings.SetUserPassword("pw");
+    }
+    Publish({"a.txt"}, {});
+    site_.RequireLogin("ann", "secret");
+    StartSite();
+    Open();
+    AnswerUrl(site_.Address("/index.txt"));
+    const auto answer = [&](const char* user, const char* password, const char* shownUser) {
+        wxTopLevelWindow* login = WaitForWindow("Login information");
+        ASSERT_NE(login, nullptr);
+        wxTextCtrl* name = Field(login, "Username");
+        wxTextCtrl* secret = Field(login, "Password");
+        EXPECT_EQ(name->GetValue().utf8_string(), shownUser);
+        EXPECT_TRUE(secret->HasFlag(wxTE_PASSWORD));
+        EXPECT_NE(
+            FindControl<wxStaticText>(login,
+                                      [](wxStaticText* text) {
+                                          return text->GetLabel() ==
+                                                 wxS("The credentials you supplied are invalid.");
+                                      }),
+            nullptr);
+        Click(name);
+        name->SelectAll();
+        Type(user);
+        Press(WXK_TAB);
+        Type(password);
+        const wxWeakRef<wxTopLevelWindow> answered(login);
+        Click(FindButton(login, "OK"));
+        WaitFor([&] { return !answered; });
+    };
+    answer("bob", "nope", "old");
+    answer("ann", "secret", "bob");  // each answer is stored, and offered the next time
+    ASSERT_TRUE(WaitForStatus("Finished")) << Status();
+    EXPECT_EQ(SettingsStore(Settings()).UserUsername(), "ann");
+}
+
+TEST_F(ConsoleQuestionsTest, NoDeviceAsksToRetryAndCancelEndsTheRun) {
+    Open((folder_ / "absent").string());
+    wxTopLevelWindow* message = WaitForWindow("Error", 8s);  // after one attempt of 5 s
+    ASSERT_NE(message, nullptr);
+    Click(FindButton(message, "Cancel"));
+    ASSERT_TRUE(WaitForStatus("Failed to connect to the mobile device."));
+    EXPECT_NE(Button("Synchronize"), nullptr);
+    EXPECT_TRUE(MenuEnabled(ConsoleFrame::kEditLoginInfo));
+}
+
+TEST_F(ConsoleQuestionsTest, MenuCommandsAskModally) {
+    Open();
+    Click(FindButton(WaitForWindow("Zephyrate"), "Cancel"));
+    ASSERT_TRUE(WaitForStatus("Finished"));
+    const auto choose = [&](int item) {
+        Hover(frame_);
+        Press(WXK_F10);
+        for (int i = 0; i < item; ++i) {
+            Press(WXK_DOWN);
+        }
+        Press(WXK_RETURN);
+    };
+    bool asked = false;
+    WhenShown("Destination Path", [&](wxTopLevelWindow* dialog) {
+        asked = FindControl<wxStaticText>(dialog, [](wxStaticText* text) {
+                    return text->GetLabel() == wxS("Enter an existing path on the device.");
+                }) != nullptr;
+        Click(FindButton(dialog, "Cancel"));
+    });
+    choose(1);
+    EXPECT_TRUE(asked);
+    WhenShown("Login information", [&](wxTopLevelWindow* dialog) {
+        Hover(dialog);
+        Type("carol");
+        Click(FindButton(dialog, "OK"));
+    });
+    choose(2);
+    EXPECT_EQ(SettingsStore(Settings()).UserUsername(), "carol");
+}
+
+TEST_F(ConsoleQuestionsTest, ClosingTheWindowStopsTheRunFirst) {
+    Publish({}, {}, "File: slow.bin\n");
+    site_.ServeSlowFile("/slow.bin", 64 << 20, 300ms);
+    StartSite();
+    Open();
+    AnswerUrl(site_.Address("/index.txt"));
+    ASSERT_TRUE(WaitFor([&] { return Status().starts_with("Retrieving: slow.bin"); }));
+    frame_->Close();
+    EXPECT_TRUE(frame_);  // still there while the worker winds down
+    EXPECT_TRUE(WaitFor([&] { return !frame_; }, 5s));
+    EXPECT_FALSE(fs::exists(folder_ / "device/Zephyrate/News/slow.bin"));
+}
+
+TEST_F(ConsoleQuestionsTest, AutoCloseEndsAStartUpRunThatFinished) {
+    SettingsStore(Settings()).SetAutoClose(true);
+    Publish({"a.txt"}, {});
+    StartSite();
+    Open();
+    AnswerUrl(site_.Address("/index.txt"));
+    EXPECT_TRUE(WaitFor([&] { return !frame_; }));
+}
+
+}  // namespace
+}  // namespace zephyrate::test
