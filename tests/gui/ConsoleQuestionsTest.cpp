@@ -46,12 +46,14 @@ TEST_F(ConsoleQuestionsTest, DestinationTreeListsLazilyAndCreatesFolders) {
     EXPECT_EQ(path->GetValue().utf8_string(), "");
     Press(WXK_NUMPAD_ADD);  // opens the selected item
     ASSERT_EQ(children(top).first, (std::vector<std::string>{"alpha", "Card/"}));
+    Look(dialog, "destination");
     ClickItem(tree, children(top).second.at(1));
     EXPECT_EQ(path->GetValue().utf8_string(), "\\Card");
 
     // Create Folder, pre-filled with the chosen path; its parents come with it.
     WhenShown("Create Folder", [&](wxTopLevelWindow* ask) {
         EXPECT_EQ(Field(ask, "Folder name")->GetValue().utf8_string(), "\\Card");
+        Look(ask, "create-folder");
         Hover(ask);
         Type("\\New\\Sub");
         Click(FindButton(ask, "OK"));
@@ -68,6 +70,7 @@ TEST_F(ConsoleQuestionsTest, DestinationTreeListsLazilyAndCreatesFolders) {
         Hover(ask);
         Type("\\afile\\x");
         WhenShown("Zephyrate", [&](wxTopLevelWindow* message) {
+            Look(message, "create-folder-failed");
             EXPECT_NE(FindControl<wxStaticText>(message,
                                                 [](wxStaticText* text) {
                                                     return text->GetLabel().utf8_string() ==
@@ -129,6 +132,7 @@ TEST_F(ConsoleQuestionsTest, LoginComesBackUntilTheServerTakesIt) {
         Click(FindButton(login, "OK"));
         WaitFor([&] { return !answered; });
     };
+    Look(WaitForWindow("Login information"), "login");
     answer("bob", "nope", "old");
     answer("ann", "secret", "bob");  // each answer is stored, and offered the next time
     ASSERT_TRUE(WaitForStatus("Finished")) << Status();
@@ -138,7 +142,7 @@ TEST_F(ConsoleQuestionsTest, LoginComesBackUntilTheServerTakesIt) {
 TEST_F(ConsoleQuestionsTest, NoDeviceAsksToRetryAndCancelEndsTheRun) {
     Open((folder_ / "absent").string());
     wxTopLevelWindow* message = WaitForWindow("Error", 8s);  // after one attempt of 5 s
-    ASSERT_NE(message, nullptr);
+    Look(message, "retry-message");
     Click(FindButton(message, "Cancel"));
     ASSERT_TRUE(WaitForStatus("Failed to connect to the mobile device."));
     EXPECT_NE(Button("Synchronize"), nullptr);
@@ -173,6 +177,16 @@ TEST_F(ConsoleQuestionsTest, MenuCommandsAskModally) {
     });
     choose(2);
     EXPECT_EQ(SettingsStore(Settings()).UserUsername(), "carol");
+    WhenShown("About Zephyrate", [&](wxTopLevelWindow* dialog) {
+        Look(dialog, "about");
+        Click(FindButton(dialog, "OK"));
+    });
+    Hover(frame_);
+    Press(WXK_F10);
+    Press(WXK_RIGHT);  // the help menu
+    Press(WXK_DOWN);
+    Press(WXK_RETURN);
+    EXPECT_EQ(FindWindow("About Zephyrate"), nullptr);
 }
 
 TEST_F(ConsoleQuestionsTest, ClosingTheWindowStopsTheRunFirst) {

@@ -9,6 +9,7 @@
 #include <wx/menu.h>
 #include <wx/weakref.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -106,6 +107,17 @@ class ConsoleWindowFixture : public ::testing::Test {
         return rows.empty() ? rows : std::vector(rows.begin() + 1, rows.end());
     }
     bool MenuEnabled(int id) { return frame_->GetMenuBar()->IsEnabled(id); }
+
+    // Checks that window shows whole: nothing clipped, nothing overlapping. With
+    // ZEPHYRATE_SCREENSHOTS naming a folder, saves a picture of it there as name.png.
+    void Look(wxTopLevelWindow* window, const std::string& name) {
+        ASSERT_NE(window, nullptr) << name;
+        Pump(100ms);
+        EXPECT_EQ(LayoutProblems(window), std::vector<std::string>{}) << name;
+        if (const char* folder = std::getenv("ZEPHYRATE_SCREENSHOTS")) {
+            EXPECT_TRUE(SaveScreenshot(window, std::string(folder) + "/" + name + ".png"));
+        }
+    }
 
     // Answers the address prompt by typing into it and clicking OK.
     void AnswerUrl(const std::string& address) {

@@ -17,7 +17,9 @@ TEST_F(ConsoleWindowTest, StartUpAsksForTheAddressAndSyncsIt) {
     Open();
     const wxSize size = frame_->GetSize();
     // Automatic path selection is on: the first question is the address.
-    ASSERT_NE(WaitForWindow("Zephyrate"), nullptr);
+    wxTopLevelWindow* prompt = WaitForWindow("Zephyrate");
+    Look(frame_, "console-collapsed");
+    Look(prompt, "url-prompt");  // raised last: the address is typed into it
     EXPECT_EQ(FindWindow("Destination Path"), nullptr);
     EXPECT_NE(Button("Cancel all jobs"), nullptr);
     EXPECT_NE(Button("Cancel this job"), nullptr);
@@ -34,6 +36,8 @@ TEST_F(ConsoleWindowTest, StartUpAsksForTheAddressAndSyncsIt) {
                       }));
     EXPECT_EQ(Text("detail1"), splash);
     EXPECT_EQ(frame_->GetSize(), size) << "a long splash line changed the layout";
+    Click(Button("Details >>>"));
+    Look(frame_, "console-errors");
     EXPECT_EQ(TempFolder::ReadFile(folder_ / "device/Zephyrate/News/a.txt"), "contents of a.txt");
     EXPECT_NE(Button("Synchronize"), nullptr);
     EXPECT_NE(Button("Close"), nullptr);
@@ -65,6 +69,8 @@ TEST_F(ConsoleWindowTest, CancelButtonsStopTheRun) {
     Open();
     startDownload();
     // Cancel this job: the run ends the job and stays in running mode until its end.
+    Click(Button("Details >>>"));
+    Look(frame_, "console-expanded-running");
     Click(Button("Cancel this job"));
     EXPECT_EQ(Status(), "Waiting for connections to shut down.");
     EXPECT_NE(Button("Cancel this job"), nullptr);

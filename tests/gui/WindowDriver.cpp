@@ -4,6 +4,8 @@
 
 #include <wx/app.h>
 #include <wx/evtloop.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
 #include <wx/timer.h>
 
 #include <thread>
@@ -130,18 +132,60 @@ void Press(int keyCode, int modifiers) {
     Settle();
 }
 
+std::vector<std::string> LayoutProblems(wxWindow* window) {
+    std::vector<std::string> problems;
+    const auto name = [](wxWindow* control) {
+        return wxString(control->GetClassInfo()->GetClassName()) + wxS(" '") + control->GetLabel() +
+               wxS("'");
+    };
+    std::vector<wxWindow*> shown;
+    for (wxWindow* child : window->GetChildren()) {
+        if (child->IsShown() && !child->IsTopLevel()) {
+            shown.push_back(child);
+        }
+    }
+    const wxRect inside(window->GetClientSize());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        wxWindow* control = shown[i];
+        const wxRect place = control->GetRect();
+        wxSize need = control->GetBestSize();
+        if (dynamic_cast<wxTextCtrl*>(control) != nullptr) {
+            // A field scrolls its text; GTK's natural height of a field is generous.
+            need = wxSize(0, control->GetCharHeight() + 4);
+        }
+        const bool shortens = control->HasFlag(wxST_ELLIPSIZE_END | wxST_ELLIPSIZE_START);
+        const bool sized = dynamic_cast<wxControl*>(control) != nullptr &&
+                           dynamic_cast<wxDataViewCtrl*>(control) == nullptr;
+        if (sized && !shortens && (place.width < need.x || place.height < need.y)) {
+            problems.push_back(
+                (name(control) + wxString::Format(wxS(" is clipped: %dx%d, needs %dx%d"),
+                                                  place.width, place.height, need.x, need.y))
+                    .utf8_string());
+        }
+        if (!inside.Contains(place)) {
+            problems.push_back((name(control) + wxS(" sticks out")).utf8_string());
+        }
+        for (std::size_t j = i + 1; j < shown.size(); ++j) {
+            if (place.Intersects(shown[j]->GetRect())) {
+                problems.push_back(
+                    (name(control) + wxS(" overlaps ") + name(shown[j])).utf8_string());
+            }
+        }
+        const std::vector<std::string> below = LayoutProblems(control);
+        problems.insert(problems.end(), below.begin(), below.end());
+    }
+    return problems;
+}
+
 bool SaveScreenshot(wxWindow* window, const std::string& file) {
     for (wxWindow* top : wxTopLevelWindows) {
         top->Refresh();
         top->Update();
     }
     Pump(300ms);
-    wxRect area = window->GetScreenRect();
-    for (wxWindow* other : wxTopLevelWindows) {
-        if (other->IsShown() && other != window) {
-            area.Union(other->GetScreenRect());
-        }
-    }
+    window->Raise();
+    Pump(100ms);
+    const wxRect area = window->GetScreenRect();
     // Read back from the X server, as the user sees it.
     GdkPixbuf* picture = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), area.x, area.y,
                                                     area.width, area.height);

@@ -62,7 +62,12 @@ void Type(const std::string& text);
 // A real press of one key, with modifiers (wxMOD_*).
 void Press(int keyCode, int modifiers = wxMOD_NONE);
 
-// Saves what the screen shows of window (and the dialogs over it) as a PNG file.
+// What is wrong with a window's layout: a control smaller than its text needs (labels
+// that shorten long texts with an ellipsis aside), a control outside its parent, or two
+// controls that overlap. Empty when nothing is.
+std::vector<std::string> LayoutProblems(wxWindow* window);
+
+// Saves what the screen shows of window as a PNG file.
 bool SaveScreenshot(wxWindow* window, const std::string& file);
 
 }  // namespace zephyrate::test
