@@ -106,6 +106,18 @@ class ConsoleWindowFixture : public ::testing::Test {
         std::vector<std::string> rows = Rows();
         return rows.empty() ? rows : std::vector(rows.begin() + 1, rows.end());
     }
+    // Chooses item (from 1) of the menu bar's menu (from 0) by keyboard.
+    void ChooseOption(int item, int menu = 0) {
+        Hover(frame_);
+        Press(WXK_F10);
+        for (int i = 0; i < menu; ++i) {
+            Press(WXK_RIGHT);
+        }
+        for (int i = 0; i < item; ++i) {
+            Press(WXK_DOWN);
+        }
+        Press(WXK_RETURN);
+    }
     bool MenuEnabled(int id) { return frame_->GetMenuBar()->IsEnabled(id); }
 
     // Checks that window shows whole: nothing clipped, nothing overlapping. With

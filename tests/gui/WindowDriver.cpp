@@ -1,5 +1,6 @@
 #include "tests/gui/WindowDriver.h"
 
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <wx/app.h>
@@ -108,7 +109,14 @@ void Hover(wxWindow* control) {
     Settle();
 }
 
+bool ShowsText(wxWindow* window, std::string_view text) {
+    return FindControl<wxStaticText>(window, [&](wxStaticText* label) {
+               return label->GetLabel().utf8_string() == text;
+           }) != nullptr;
+}
+
 void Click(wxWindow* control) {
+    ASSERT_NE(control, nullptr) << "nothing to click";
     const wxRect place = control->GetScreenRect();
     ClickAt(place.GetPosition() + wxSize(place.width / 2, place.height / 2));
 }

@@ -49,6 +49,8 @@ T* FindControl(wxWindow* parent, const std::function<bool(T*)>& match = {}) {
     return nullptr;
 }
 wxButton* FindButton(wxWindow* parent, std::string_view label);
+// Whether a label below window reads text.
+bool ShowsText(wxWindow* window, std::string_view text);
 
 // Moves the pointer over the control's centre: without a window manager, key presses go to
 // the window under the pointer.
