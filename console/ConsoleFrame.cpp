@@ -337,6 +337,9 @@ void ConsoleFrame::ApplyRow(const WindowSurface::RowChange& change) {
             jobList_->SetValue(wxVariant(Utf8ToWx(change.status)), row, 1);
             jobList_->SetValue(wxVariant(wxDataViewIconText(rowObjects_[row], image(change.image))),
                                row, 0);
+            // A set value is only redrawn; the row's change signal is what makes GTK renew
+            // the texts that a screen reader reads.
+            jobList_->GetStore()->RowChanged(row);
             return;
         }
     }

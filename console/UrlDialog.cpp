@@ -4,6 +4,7 @@
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
+#include "console/Accessible.h"
 #include "console/DialogUnits.h"
 #include "console/Utf8.h"
 
@@ -14,6 +15,8 @@ UrlDialog::UrlDialog() : QuestionDialog(nullptr, wxS("Zephyrate")) {
     field_ = new wxTextCtrl(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
                             wxTE_NOHIDESEL);
     field_->SetName(wxS("Address"));
+    // GTK gives a text field no accessible name: a screen reader would say only "text".
+    SetAccessibleName(field_, wxS("Address"));
     auto* ok = new wxButton(this, wxID_OK, wxS("OK"));
     auto* cancel = new wxButton(this, wxID_CANCEL, wxS("Cancel"));
     ok->SetDefault();

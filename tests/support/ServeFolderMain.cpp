@@ -1,8 +1,10 @@
-// zephyrate-test-server --root DIR [--port N] [--port-file FILE]
+// zephyrate-test-server --root DIR [--port N] [--port-file FILE] [--slow PATH]
 // Serves DIR on 127.0.0.1 until SIGTERM or SIGINT; prints the port on its first line and,
-// with --port-file, writes it to FILE once the server accepts connections.
+// with --port-file, writes it to FILE once the server accepts connections. --slow PATH
+// answers PATH with 256 KiB over about a second, so that a run is seen half done.
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -15,7 +17,7 @@
 
 int main(int argc, char** argv) {
     std::map<std::string, std::string> options = {
-        {"--root", ""}, {"--port", "0"}, {"--port-file", ""}};
+        {"--root", ""}, {"--port", "0"}, {"--port-file", ""}, {"--slow", ""}};
     bool usable = argc % 2 == 1;
     for (int i = 1; usable && i + 1 < argc; i += 2) {
         usable = options.contains(argv[i]);
@@ -25,12 +27,16 @@ int main(int argc, char** argv) {
     const int port = std::atoi(options["--port"].c_str());
     if (!usable || root.empty() || !std::filesystem::is_directory(root) || port < 0 ||
         port > 65535) {
-        std::cerr << "usage: zephyrate-test-server --root DIR [--port N] [--port-file FILE]\n";
+        std::cerr << "usage: zephyrate-test-server --root DIR [--port N] [--port-file FILE] "
+                     "[--slow PATH]\n";
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
     // A server that cannot start ends the program with its reason.
     zephyrate::test::TestSite server;
+    if (!options["--slow"].empty()) {
+        server.ServeSlowFile(options["--slow"], 256 * 1024, std::chrono::milliseconds(250));
+    }
     server.ServeFolder(root);
     server.Start(port);
     std::cout << server.Port() << std::endl;
