@@ -4,6 +4,7 @@
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
+#include "console/Accessible.h"
 #include "console/DialogUnits.h"
 #include "console/Utf8.h"
 
@@ -15,6 +16,7 @@ CreateFolderDialog::CreateFolderDialog(wxWindow* parent, std::string_view folder
     auto* label = new wxStaticText(this, wxID_ANY, wxS("Enter the complete folder name here."));
     field_ = new wxTextCtrl(this, wxID_ANY, Utf8ToWx(folder));
     field_->SetName(wxS("Folder name"));
+    SetAccessibleName(field_, wxS("Folder name"));
     auto* ok = new wxButton(this, wxID_OK, wxS("OK"));
     auto* cancel = new wxButton(this, wxID_CANCEL, wxS("Cancel"));
     ok->SetDefault();

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "console/Accessible.h"
 #include "console/CreateFolderDialog.h"
 #include "console/DialogUnits.h"
 #include "console/MessageDialog.h"
@@ -42,9 +43,11 @@ DestinationDialog::DestinationDialog(DeviceContext context, std::string_view mes
     pathField_ = new wxTextCtrl(this, wxID_ANY, Utf8ToWx(path), wxDefaultPosition, wxDefaultSize,
                                 wxTE_READONLY);
     pathField_->SetName(wxS("Path on the device"));
+    SetAccessibleName(pathField_, wxS("Path on the device"));
     tree_ = new wxDataViewTreeCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                                    wxDV_NO_HEADER | wxDV_SINGLE);
     tree_->SetName(wxS("Device folders"));
+    SetAccessibleName(tree_, wxS("Device folders"));
     auto* store = new ListedOrderStore;  // reference counted: the tree keeps it
     tree_->AssociateModel(store);
     store->DecRef();

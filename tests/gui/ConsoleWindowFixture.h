@@ -28,12 +28,16 @@ constexpr const char* kErrorsText = "There were error(s). Check details for more
 
 class ConsoleWindowFixture : public ::testing::Test {
   protected:
-    ConsoleWindowFixture() {
+    ConsoleWindowFixture() : workFolder_(fs::current_path()) {
+        fs::current_path(folder_.Path());  // where the runs write their update logs
         fs::create_directories(folder_ / "device");
         SettingsStore settings(Settings());
         settings.SetAutoClose(false);
     }
-    ~ConsoleWindowFixture() override { Shut(); }
+    ~ConsoleWindowFixture() override {
+        Shut();
+        fs::current_path(workFolder_);
+    }
 
     std::string Settings() const { return (folder_ / "settings.reg").string(); }
 
@@ -140,6 +144,7 @@ class ConsoleWindowFixture : public ::testing::Test {
         Click(FindButton(prompt, "OK"));
     }
 
+    fs::path workFolder_;
     TempFolder folder_;
     TestSite site_;
     wxWeakRef<ConsoleFrame> frame_;
