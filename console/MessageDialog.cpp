@@ -15,10 +15,10 @@ MessageDialog::MessageDialog(wxWindow* parent, std::string_view text, std::strin
                              ConsoleSurface::Buttons buttons)
     : QuestionDialog(parent, Utf8ToWx(caption)) {
     const bool retry = buttons == ConsoleSurface::Buttons::RetryCancel;
-    auto* icon = new wxStaticBitmap(this, wxID_ANY,
-                                    wxArtProvider::GetBitmap(retry ? wxASCII_STR(wxART_WARNING)
-                                                                   : wxASCII_STR(wxART_INFORMATION),
-                                                             wxASCII_STR(wxART_MESSAGE_BOX)));
+    // Every message of the console tells of a problem.
+    auto* icon = new wxStaticBitmap(
+        this, wxID_ANY,
+        wxArtProvider::GetBitmap(wxASCII_STR(wxART_WARNING), wxASCII_STR(wxART_MESSAGE_BOX)));
     auto* message = new wxStaticText(this, wxID_ANY, Utf8ToWx(text));
     message->Wrap(DialogUnits(this, 200, 0).x);
 
