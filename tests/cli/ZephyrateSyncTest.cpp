@@ -1,7 +1,6 @@
 // zephyrate-sync as its users run it: the built program as a real process, from a script
 // (standard input not a terminal) or on a pseudo-terminal of its own, against real
 // servers and a real proxy on 127.0.0.1 and real device, settings and log folders.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>

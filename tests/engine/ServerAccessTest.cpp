@@ -67,7 +67,7 @@ TEST_F(ServerAccessTest, TheLoginIsAskedForUntilTakenOrCancelledAndEachOneIsStor
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);
-        TestSite& site = AnotherSite();
+        TestSite& site = sites_.emplace_back();
         site.RequireLogin(c.password.empty() ? "" : "alice", c.password);
         site.RefuseAfterNextAccept(c.refuseOnce ? 1 : 0);
         site.Start();

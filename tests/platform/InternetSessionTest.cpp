@@ -192,14 +192,9 @@ TEST_F(InternetSessionTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
         for (std::string request = c.ReadRequest(); !request.empty(); request = c.ReadRequest()) {
             const auto asked = [&](const char* path) { return request.find(path) != request.npos; };
             const std::string evil = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nEVIL";
-            if (asked("/short") || asked("/reset")) {
-                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" +
-                       std::string(60000, 'x'));
-                if (asked("/reset")) {
-                    c.WaitForClientClose(100ms);
-                    c.Reset();
-                }
-                return;
+            if (asked("/short")) {
+                return c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" +
+                              std::string(60000, 'x'));
             } else if (asked("/stall-")) {
                 c.Send(asked("/stall-body") ? "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"
                                             : "HTTP/1.1 200 OK\r\nContent-");
@@ -219,11 +214,9 @@ TEST_F(InternetSessionTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
             }
         }
     });
-    const std::string closedPort = std::to_string(FreeLoopbackPort());
     const std::pair<std::string, std::string> cases[] = {
         // address, the start of the error text or the body's length
         {server.Url("/short"), "transfer closed with 40000 bytes remaining"},
-        {server.Url("/reset"), "Recv failure"},
         {server.Url("/stall-body"), "Operation timed out"},
         {server.Url("/stall-headers"), "Operation timed out"},
         {server.Url("/excess"), "200 hello"},
@@ -232,9 +225,6 @@ TEST_F(InternetSessionTest, EachFaultOfAnAnswerIsAnErrorOfItsRequestOnly) {
          "The server's answer gives both a length and chunked encoding"},
         {"file://" + (folder_ / "secret.txt").string(), "Protocol \"file\""},
         {site_.Url("/to-file"), "Protocol \"file\""},
-        {"not an address", "URL using bad"},
-        {"http://127.0.0.1:" + closedPort + "/x",
-         "Failed to connect to 127.0.0.1 port " + closedPort},
     };
     session_.SetTimeouts(5s, 1s);
     for (const auto& [url, result] : cases) {
@@ -252,29 +242,6 @@ TEST_F(InternetSessionTest, AReaderThatPausesIsNotAStall) {
     // The transfer is paused with its read-ahead full; the server is not at fault.
     std::this_thread::sleep_for(700ms);
     EXPECT_EQ(Reply(*file).size(), std::size_t{4 + (8 << 20) - 4096});
-}
-
-TEST(InternetSessionFailureTest, AnUntrustedTlsPeerIsRefused) {
-    TempFolder folder;
-    const std::string key = (folder / "key.pem").string();
-    const std::string certificate = (folder / "cert.pem").string();
-    const std::string command =
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 "
-        "-subj /CN=127.0.0.1 -keyout " +
-        key + " -out " + certificate + " > /dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << "openssl could not make a certificate";
-    httplib::SSLServer server(certificate.c_str(), key.c_str());
-    server.Get("/", [](const auto&, auto& res) { res.set_content("private", "text/plain"); });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread thread([&] { server.listen_after_bind(); });
-    while (!server.is_running()) {
-        std::this_thread::yield();
-    }
-    InternetSession session;
-    const std::string error = Fetch(session, "https://127.0.0.1:" + std::to_string(port) + "/");
-    server.stop();
-    thread.join();
-    EXPECT_NE(error.find("certificate"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/InternetSession.h"
+#include "platform/WideText.h"
 #include "settings/ProxySettings.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestSite.h"
@@ -47,14 +48,6 @@ std::string AllValues(SettingsStore& s) {
     return out.str();
 }
 
-std::string Repeated(std::string_view text, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) {
-        out += text;
-    }
-    return out;
-}
-
 std::string BytesOf(const fs::path& file) {
     return fs::is_regular_file(file) ? TempFolder::ReadFile(file) : "a folder";
 }
@@ -72,6 +65,7 @@ TEST_F(SettingsStoreTest, ValuesReadAsStoredOrTheDefaultAndChangesAreKept) {
     SettingsStore store(File().string());
     EXPECT_EQ(AllValues(store), kDefaults);
     EXPECT_FALSE(fs::exists(File().parent_path()));  // reading creates nothing
+    const std::string e127 = Utf16ToUtf8(std::u16string(127, u'\u00e9'));  // 254 bytes
     const std::pair<std::string, std::string> cases[] = {
         // stored lines, then the value as read
         {"\"UseProxy\"=dword:ffffffff", "UseProxy=-1"},
@@ -79,9 +73,8 @@ TEST_F(SettingsStoreTest, ValuesReadAsStoredOrTheDefaultAndChangesAreKept) {
         {"\"ProxyServer\"=\"proxy\"\n\"ProxyPort\"=\"80\"", "ProxyAddress=proxy:80"},
         // Texts of 255 bytes or more read as the default; the limit counts bytes.
         {"\"ProxyServer\"=\"" + std::string(300, 'p') + "\"", "ProxyServer="},
-        {"\"ProxyPort\"=\"" + Repeated("\xC3\xA9", 127) + "\"",
-         "ProxyPort=" + Repeated("\xC3\xA9", 127)},
-        {"\"ProxyPort\"=\"x" + Repeated("\xC3\xA9", 127) + "\"", "ProxyPort="},
+        {"\"ProxyPort\"=\"" + e127 + "\"", "ProxyPort=" + e127},
+        {"\"ProxyPort\"=\"x" + e127 + "\"", "ProxyPort="},
     };
     for (const auto& [stored, read] : cases) {
         const std::string content = std::string(kHead) + stored + "\n";

@@ -56,7 +56,6 @@ class ConsoleFixture : public ::testing::Test {
         }
         return rows;
     }
-    TestSite& AnotherSite() { return sites_.emplace_back(); }
 
     // A file of the device folder, named with '/' relative to it.
     fs::path OnDevice(std::string_view relative) const { return root_ / relative; }

@@ -83,12 +83,6 @@ void RawHttpServer::Connection::Send(std::string_view bytes) {
     }
 }
 
-void RawHttpServer::Connection::Reset() {
-    linger hard{1, 0};
-    setsockopt(socket_.Get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    socket_.Reset();
-}
-
 void RawHttpServer::Connection::WaitForClientClose(std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     std::string ignored;

@@ -1,5 +1,5 @@
 // A tiny HTTP server on raw sockets at 127.0.0.1 for servers that misbehave on purpose
-// (announce more than they send, stall, reset). Each accepted connection is handed, one
+// (announce more than they send, stall). Each accepted connection is handed, one
 // at a time in the server's own thread, to a script that reads the request and writes
 // what it likes; the connection is closed when the script returns. The destructor stops
 // the thread and wakes a script that waits.
@@ -28,8 +28,6 @@ class RawHttpServer {
         std::string ReadRequest();
         // Best effort; a client that went away is not an error here.
         void Send(std::string_view bytes);
-        // Closes with SO_LINGER 0, so the client gets a TCP reset.
-        void Reset();
         // Returns when the client closed its end, the server stops, or the limit passed.
         void WaitForClientClose(std::chrono::milliseconds limit);
 
