@@ -13,12 +13,14 @@
 #include "console/LoginDialog.h"
 #include "console/MessageDialog.h"
 #include "console/Pictures.h"
+#include "console/ProxyDialog.h"
 #include "console/UrlDialog.h"
 #include "console/Utf8.h"
 #include "device/DestinationRoot.h"
 #include "engine/ServerAccess.h"
 #include "engine/SyncRun.h"
 #include "run/Maker.h"
+#include "settings/ProxySettings.h"
 
 namespace zephyrate {
 
@@ -120,8 +122,9 @@ void ConsoleFrame::BuildMenu() {
     Bind(wxEVT_MENU, &ConsoleFrame::OnEditLoginInfo, this, kEditLoginInfo);
     Bind(wxEVT_MENU, &ConsoleFrame::OnToggleSetting, this, kAutoClose);
     Bind(wxEVT_MENU, &ConsoleFrame::OnToggleSetting, this, kMinimizeOnStartup);
+    Bind(wxEVT_MENU, &ConsoleFrame::OnProxySettings, this, kProxySettings);
     Bind(wxEVT_MENU, &ConsoleFrame::OnAbout, this, kAbout);
-    // The proxy settings and the help window are not part of this window yet.
+    // The help window is not part of this window yet.
 }
 
 void ConsoleFrame::BuildControls() {
@@ -392,6 +395,17 @@ void ConsoleFrame::OnEditLoginInfo(wxCommandEvent&) {
     if (!console_.Control().Running()) {
         EditLoginInfo(surface_, settings_);
     }
+}
+
+void ConsoleFrame::OnProxySettings(wxCommandEvent&) {
+    // Also during a run: the session guards its options, and the next request of the run
+    // goes the new way.
+    ProxyDialog dialog(this, ReadProxyForm(settings_));
+    if (dialog.ShowModal() != wxID_OK) {
+        return;
+    }
+    StoreProxyForm(settings_, dialog.Form());
+    ApplyProxy(settings_, session_);
 }
 
 void ConsoleFrame::OnToggleSetting(wxCommandEvent& event) {

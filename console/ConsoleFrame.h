@@ -85,6 +85,7 @@ class ConsoleFrame : public wxFrame, private WindowSurface::Questions {
     void OnLogoClick(wxMouseEvent& event);
     void OnSetDevicePath(wxCommandEvent& event);
     void OnEditLoginInfo(wxCommandEvent& event);
+    void OnProxySettings(wxCommandEvent& event);
     void OnToggleSetting(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
     void OnCharHook(wxKeyEvent& event);

@@ -32,6 +32,29 @@ std::int32_t UseProxyOf(int choice, std::int32_t current) {
     }
 }
 
+ProxyControls ProxyControlsFor(int choice, bool authorisation) {
+    const bool manual = choice >= kProxyChoiceManual;
+    return {manual, manual && authorisation};
+}
+
+ProxyForm ReadProxyForm(SettingsStore& settings) {
+    return {ProxyChoiceOf(settings.UseProxy()),
+            settings.ProxyServer(),
+            settings.ProxyPort(),
+            settings.ProxyAuth(),
+            settings.ProxyUsername(),
+            settings.ProxyPassword()};
+}
+
+void StoreProxyForm(SettingsStore& settings, const ProxyForm& form) {
+    settings.SetUseProxy(UseProxyOf(form.choice, settings.UseProxy()));
+    settings.SetProxyServer(form.server);
+    settings.SetProxyPort(form.port);
+    settings.SetProxyAuth(form.authorisation);
+    settings.SetProxyUsername(form.userName);
+    settings.SetProxyPassword(form.password);
+}
+
 void ApplyProxy(SettingsStore& settings, InternetSession& session) {
     const std::string address = settings.ProxyAddress();
     session.SetProxy(static_cast<std::uint32_t>(settings.UseProxy()), address);

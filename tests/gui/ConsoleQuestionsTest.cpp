@@ -1,6 +1,10 @@
 // The questions of the console: shown for the run's worker while the console stays usable,
 // or modally for the menu's own commands; every way of closing them answers them.
+#include <wx/checkbox.h>
+#include <wx/radiobut.h>
 #include <wx/textctrl.h>
+
+#include <tuple>
 
 #include "device/FolderBrowser.h"
 #include "tests/gui/ConsoleWindowFixture.h"
@@ -156,6 +160,46 @@ TEST_F(ConsoleQuestionsTest, MenuCommandsAskModally) {
     });
     ChooseOption(1, 1);
     EXPECT_EQ(FindWindow("About Zephyrate"), nullptr);
+}
+
+TEST_F(ConsoleQuestionsTest, ProxySettingsEnableWhatAppliesAndStoreOnOkOnly) {
+    Open();
+    Click(FindButton(WaitForWindow("Zephyrate"), "Cancel"));
+    ASSERT_TRUE(WaitForStatus("Finished"));
+    const auto enabled = [](wxWindow* dialog) {
+        std::string states;
+        for (const char* name : {"Server", "HTTP Port", "Username", "Password"}) {
+            states += wxWindow::FindWindowByName(wxString::FromUTF8(name), dialog)->IsEnabled()
+                          ? "1"
+                          : "0";
+        }
+        return states;
+    };
+    WhenShown("Zephyrate Proxy Settings", [&](wxTopLevelWindow* dialog) {
+        Look(dialog, "proxy");
+        EXPECT_EQ(enabled(dialog), "0000");  // a fresh profile: the system's settings
+        Click(FindControl<wxRadioButton>(dialog, [](wxRadioButton* button) {
+            return button->GetLabel() == wxS("Use manual proxy settings");
+        }));
+        EXPECT_EQ(enabled(dialog), "1100");
+        Click(FindControl<wxCheckBox>(dialog));
+        EXPECT_EQ(enabled(dialog), "1111");
+        Click(wxWindow::FindWindowByName(wxS("Server"), dialog));
+        Type("proxy");
+        Click(FindButton(dialog, "OK"));
+    });
+    ChooseOption(3);
+    SettingsStore settings(Settings());
+    EXPECT_EQ(std::tuple(settings.UseProxy(), settings.ProxyServer(), settings.ProxyAuth()),
+              std::tuple(3, "proxy", true));
+    WhenShown("Zephyrate Proxy Settings", [&](wxTopLevelWindow* dialog) {
+        EXPECT_EQ(enabled(dialog), "1111");
+        Click(FindControl<wxRadioButton>(dialog));  // direct: everything off, kept
+        EXPECT_EQ(enabled(dialog), "0000");
+        Click(FindButton(dialog, "Cancel"));
+    });
+    ChooseOption(3);
+    EXPECT_EQ(settings.UseProxy(), 3);
 }
 
 TEST_F(ConsoleQuestionsTest, ClosingTheWindowStopsTheRunFirst) {

@@ -189,6 +189,29 @@ TEST(ProxyChoiceTest, MapsStoredValuesAndChoicesBothWays) {
     }
     EXPECT_EQ(ProxyChoiceOf(2), kProxyChoiceSystem);
     EXPECT_EQ(UseProxyOf(-1, 2), 2);
+    // Server, port and box for a manual proxy only; the login only with the box as well.
+    for (const auto& [choice, auth, server, login] : {std::tuple{-1, true, false, false},
+                                                      {0, true, false, false},
+                                                      {1, true, false, false},
+                                                      {2, false, true, false},
+                                                      {2, true, true, true}}) {
+        EXPECT_EQ(ProxyControlsFor(choice, auth).server, server) << choice << auth;
+        EXPECT_EQ(ProxyControlsFor(choice, auth).login, login) << choice << auth;
+    }
+}
+
+// A direct connection keeps the manual proxy's texts; no choice keeps the stored value.
+TEST_F(SettingsStoreTest, TheProxyFormKeepsWhatWasTyped) {
+    SettingsStore settings(File().string());
+    settings.SetUseProxy(2);
+    EXPECT_EQ(ReadProxyForm(settings).choice, kProxyChoiceSystem);
+    StoreProxyForm(settings, {-1, "proxy", "80", true, "u", "p"});
+    EXPECT_EQ(settings.UseProxy(), 2);
+    StoreProxyForm(settings, {kProxyChoiceDirect, "proxy", "8 0x", false, "u", "p"});
+    const ProxyForm read = ReadProxyForm(settings);
+    EXPECT_EQ(std::tuple(settings.UseProxy(), read.server, read.port, read.authorisation,
+                         read.userName, read.password),
+              std::tuple(1, "proxy", "8 0x", false, "u", "p"));
 }
 
 // The proxy answers 407 without its login, so the status tells whether a request went
