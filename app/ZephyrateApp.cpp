@@ -1,6 +1,7 @@
 #include "app/ZephyrateApp.h"
 
 #include <wx/msgdlg.h>
+#include <wx/stdpaths.h>
 
 #include <filesystem>
 #include <optional>
@@ -35,6 +36,12 @@ bool ZephyrateApp::OnInit() {
         DeviceFolderLocation::Choose("", SettingsStore(setup.settingsPath).DeviceFolder());
     setup.deviceFolder = Absolute(device.path);
     setup.createDeviceFolder = device.createWhenMissing;
+    // The help file is installed beside the program.
+    setup.helpFile =
+        (std::filesystem::path(wxStandardPaths::Get().GetExecutablePath().utf8_string())
+             .parent_path() /
+         "ZephyratePro.chm")
+            .string();
 
     // The update logs are written by a bare name: they go to the log folder, or, when it
     // cannot be used, to the folder the program started in, after the user was told.

@@ -10,6 +10,7 @@
 #include "console/Accessible.h"
 #include "console/DestinationDialog.h"
 #include "console/DialogUnits.h"
+#include "console/HelpWindow.h"
 #include "console/LoginDialog.h"
 #include "console/MessageDialog.h"
 #include "console/Pictures.h"
@@ -124,7 +125,9 @@ void ConsoleFrame::BuildMenu() {
     Bind(wxEVT_MENU, &ConsoleFrame::OnToggleSetting, this, kMinimizeOnStartup);
     Bind(wxEVT_MENU, &ConsoleFrame::OnProxySettings, this, kProxySettings);
     Bind(wxEVT_MENU, &ConsoleFrame::OnAbout, this, kAbout);
-    // The help window is not part of this window yet.
+    // A help file that cannot be read shows nothing, as its viewer would not start.
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { HelpWindow::Open(this, setup_.helpFile); }, kHelp);
 }
 
 void ConsoleFrame::BuildControls() {

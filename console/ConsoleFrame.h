@@ -47,6 +47,7 @@ class ConsoleFrame : public wxFrame, private WindowSurface::Questions {
         std::string settingsPath;
         std::string deviceFolder;
         bool createDeviceFolder = false;  // the default folder is made when missing
+        std::string helpFile;             // ZephyratePro.chm
         // Opens an address in the desktop's web browser; false when it could not.
         std::function<bool(const std::string& address)> openBrowser;
     };

@@ -1,6 +1,7 @@
 // The questions of the console: shown for the run's worker while the console stays usable,
 // or modally for the menu's own commands; every way of closing them answers them.
 #include <wx/checkbox.h>
+#include <wx/html/htmlwin.h>
 #include <wx/radiobut.h>
 #include <wx/textctrl.h>
 
@@ -160,6 +161,35 @@ TEST_F(ConsoleQuestionsTest, MenuCommandsAskModally) {
     });
     ChooseOption(1, 1);
     EXPECT_EQ(FindWindow("About Zephyrate"), nullptr);
+
+    // Help opens at the contents, whose links lead to the other pages.
+    ChooseOption(2, 1);
+    wxTopLevelWindow* help = WaitForWindow("Zephyrate Help");
+    Look(help, "help");
+    auto* pages = FindControl<wxHtmlWindow>(help);
+    wxHtmlContainerCell* page = pages->GetInternalRepresentation();
+    const wxHtmlCell* cell = nullptr;
+    for (wxHtmlTerminalCellsInterator at(page->GetFirstTerminal(), page->GetLastTerminal());
+         at && cell == nullptr; ++at) {
+        if (at->GetLink() != nullptr && at->GetLink()->GetHref() == wxS("console.htm")) {
+            cell = *at;
+        }
+    }
+    ASSERT_NE(cell, nullptr);
+    const wxPoint link = pages->CalcScrolledPosition(cell->GetAbsPos()) + wxSize(2, 2);
+    wxUIActionSimulator().MouseMove(pages->ClientToScreen(link));
+    Pump(50ms);
+    wxUIActionSimulator().MouseClick();
+    EXPECT_NE(WaitForWindow("The console window"), nullptr);
+}
+
+TEST_F(ConsoleQuestionsTest, HelpWithoutItsFileShowsNothing) {
+    helpFile_ = (folder_ / "none.chm").string();
+    Open();
+    Click(FindButton(WaitForWindow("Zephyrate"), "Cancel"));
+    ChooseOption(2, 1);
+    Pump(300ms);
+    EXPECT_EQ(FindWindow("Zephyrate Help"), nullptr);
 }
 
 TEST_F(ConsoleQuestionsTest, ProxySettingsEnableWhatAppliesAndStoreOnOkOnly) {

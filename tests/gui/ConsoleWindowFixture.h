@@ -64,6 +64,7 @@ class ConsoleWindowFixture : public ::testing::Test {
         setup.settingsPath = Settings();
         setup.deviceFolder =
             deviceFolder.empty() ? (folder_ / "device").string() : std::move(deviceFolder);
+        setup.helpFile = helpFile_;
         setup.openBrowser = [this](const std::string& address) {
             opened_.push_back(address);
             return true;
@@ -149,6 +150,7 @@ class ConsoleWindowFixture : public ::testing::Test {
     TestSite site_;
     wxWeakRef<ConsoleFrame> frame_;
     std::vector<std::string> opened_;
+    std::string helpFile_ = ZEPHYRATE_HELP_FILE;
 };
 
 }  // namespace zephyrate::test
