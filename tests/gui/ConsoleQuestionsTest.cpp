@@ -9,6 +9,7 @@
 
 #include "device/FolderBrowser.h"
 #include "tests/gui/ConsoleWindowFixture.h"
+#include "tests/support/TinyProxy.h"
 
 namespace zephyrate::test {
 namespace {
@@ -230,6 +231,33 @@ TEST_F(ConsoleQuestionsTest, ProxySettingsEnableWhatAppliesAndStoreOnOkOnly) {
     });
     ChooseOption(3);
     EXPECT_EQ(settings.UseProxy(), 3);
+}
+
+// The session's options are guarded: a proxy chosen while a file comes in carries the run's
+// next request.
+TEST_F(ConsoleQuestionsTest, AProxyChosenDuringARunCarriesItsNextRequest) {
+    TinyProxy proxy;
+    Publish({"after.txt"}, {}, "File: slow.bin\n");
+    site_.ServeSlowFile("/slow.bin", 1 << 20, 200ms);
+    StartSite();
+    Open();
+    AnswerUrl(site_.Address("/index.txt"));
+    ASSERT_TRUE(WaitFor([&] { return Status().starts_with("Retrieving: slow.bin"); }));
+    WhenShown("Zephyrate Proxy Settings", [&](wxTopLevelWindow* dialog) {
+        Click(FindControl<wxRadioButton>(dialog, [](wxRadioButton* button) {
+            return button->GetLabel() == wxS("Use manual proxy settings");
+        }));
+        Click(wxWindow::FindWindowByName(wxS("Server"), dialog));
+        Type(proxy.Address().substr(0, proxy.Address().find(':')));
+        Click(wxWindow::FindWindowByName(wxS("HTTP Port"), dialog));
+        Type(proxy.Address().substr(proxy.Address().find(':') + 1));
+        Click(FindButton(dialog, "OK"));
+    });
+    ChooseOption(1);  // the first item that is not greyed during a run
+    site_.Hurry();
+    ASSERT_TRUE(WaitForStatus("Finished")) << Status();
+    EXPECT_NE(proxy.Log().find("/after.txt"), std::string::npos) << proxy.Log();
+    EXPECT_EQ(proxy.Log().find("/slow.bin"), std::string::npos);
 }
 
 TEST_F(ConsoleQuestionsTest, ClosingTheWindowStopsTheRunFirst) {
