@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/InternetError.h"
 #include "platform/InternetSession.h"
 #include "platform/WideText.h"
 #include "settings/ProxySettings.h"
@@ -200,9 +201,18 @@ TEST(ProxyChoiceTest, MapsStoredValuesAndChoicesBothWays) {
     }
 }
 
-// A direct connection keeps the manual proxy's texts; no choice keeps the stored value.
+// A direct connection keeps the manual proxy's texts; no choice keeps the stored value;
+// the values are stored in the dialog's order.
 TEST_F(SettingsStoreTest, TheProxyFormKeepsWhatWasTyped) {
     SettingsStore settings(File().string());
+    StoreProxyForm(settings, {kProxyChoiceManual, "s", "p", true, "u", "w"});
+    const std::string file = TempFolder::ReadFile(File());
+    std::size_t at = 0;
+    for (const char* name :
+         {"UseProxy", "ProxyServer", "ProxyPort", "ProxyAuth", "ProxyUsername", "ProxyPassword"}) {
+        EXPECT_GT(file.find(name), at) << name;
+        at = file.find(name);
+    }
     settings.SetUseProxy(2);
     EXPECT_EQ(ReadProxyForm(settings).choice, kProxyChoiceSystem);
     StoreProxyForm(settings, {-1, "proxy", "80", true, "u", "p"});
@@ -233,6 +243,10 @@ TEST_F(SettingsStoreTest, TheStoredProxyAndItsLoginReachTheSession) {
         session.OpenURL(site.Url("/status/200"))->QueryInfoStatusCode(answer);
         EXPECT_EQ(answer, status) << user;
     }
+    // A proxy the session cannot use, as typed, fails the request and nothing else.
+    StoreProxyForm(settings, {kProxyChoiceManual, "pro xy", "8 0x", false, "", ""});
+    ApplyProxy(settings, session);
+    EXPECT_THROW(session.OpenURL(site.Url("/status/200")), InternetError);
 }
 
 }  // namespace
