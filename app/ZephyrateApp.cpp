@@ -9,32 +9,21 @@
 
 #include "console/ConsoleFrame.h"
 #include "platform/DeviceFolderLocation.h"
+#include "platform/LocalFiles.h"
 #include "platform/LogFolder.h"
 #include "platform/RegistryFile.h"
 
 namespace zephyrate {
-
-namespace {
-
-// Paths from the environment are taken as the user meant them, before the program moves
-// into the log folder.
-std::string Absolute(const std::string& path) {
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return error ? path : absolute.lexically_normal().string();
-}
-
-}  // namespace
 
 bool ZephyrateApp::OnInit() {
     SetAppName(wxS("zephyrate"));
     SetAppDisplayName(wxS("Zephyrate"));
 
     ConsoleFrame::Setup setup;
-    setup.settingsPath = Absolute(RegistryFile::DefaultLocation(""));
+    setup.settingsPath = AbsoluteLocalPath(RegistryFile::DefaultLocation(""));
     const DeviceFolderChoice device =
         DeviceFolderLocation::Choose("", SettingsStore(setup.settingsPath).DeviceFolder());
-    setup.deviceFolder = Absolute(device.path);
+    setup.deviceFolder = AbsoluteLocalPath(device.path);
     setup.createDeviceFolder = device.createWhenMissing;
     // The help file is installed beside the program.
     setup.helpFile =

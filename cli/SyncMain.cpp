@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -22,6 +21,7 @@
 #include "platform/DeviceFolderLocation.h"
 #include "platform/FolderDevice.h"
 #include "platform/InternetSession.h"
+#include "platform/LocalFiles.h"
 #include "platform/LogFolder.h"
 #include "platform/RegistryFile.h"
 #include "run/Console.h"
@@ -31,7 +31,6 @@
 namespace {
 
 using namespace zephyrate;
-namespace fs = std::filesystem;
 
 void Complain(const std::string& text) {
     std::fprintf(stderr, "zephyrate-sync: %s\n", text.c_str());
@@ -48,14 +47,6 @@ int UsageError(const std::string& text) {
 
 std::string Reason(int error) {
     return std::strerror(error);
-}
-
-// Paths from the command line and the environment are taken as the user meant them,
-// before the program moves into the log folder.
-std::string Absolute(const std::string& path) {
-    std::error_code error;
-    fs::path absolute = fs::absolute(path, error);
-    return error ? path : absolute.lexically_normal().string();
 }
 
 // The first line of the file, without its line break; nothing when it cannot be read.
@@ -223,12 +214,13 @@ int Run(const SyncOptions& options) {
     TerminalSurface surface(std::move(setup), stdout, stderr, interactive ? &prompt : nullptr);
 
     // Said once, before the run: a file the run cannot use is not what the user configured.
-    const std::string settingsPath = Absolute(RegistryFile::DefaultLocation(options.settings));
+    const std::string settingsPath =
+        AbsoluteLocalPath(RegistryFile::DefaultLocation(options.settings));
     CheckSettingsFile(settingsPath, surface);
     SettingsStore settings(settingsPath);
     const DeviceFolderChoice device =
         DeviceFolderLocation::Choose(options.device, settings.DeviceFolder());
-    const std::string deviceFolder = Absolute(device.path);
+    const std::string deviceFolder = AbsoluteLocalPath(device.path);
 
     const std::optional<std::string> logFolder =
         options.logDir.empty() ? DefaultLogFolder() : std::optional(options.logDir);

@@ -6,6 +6,7 @@
 namespace zephyrate {
 
 void SetAccessibleName(wxWindow* window, const wxString& name) {
+    window->SetName(name);
     GtkWidget* widget = window->GetHandle();
     // A list's rows live in the tree view inside wxWidgets' scrolled window.
     if (auto* list = dynamic_cast<wxDataViewCtrl*>(window)) {

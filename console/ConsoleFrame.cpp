@@ -35,13 +35,16 @@ constexpr int kHeartbeatMs = 100;
 constexpr int kPaintMs = 25;
 constexpr int kGaugeRange = 10000;
 
-// Sizes a button for the longest of its captions, so that a mode switch moves nothing.
+// Sizes a button for the longest of its captions, so that a mode switch moves nothing;
+// it keeps the caption it has.
 void SizeForCaptions(wxButton* button, std::initializer_list<const char*> captions) {
+    const wxString shown = button->GetLabel();
     wxSize widest = DialogUnits(button->GetParent(), 55, 12);
     for (const char* caption : captions) {
         button->SetLabel(Utf8ToWx(caption));
         widest.IncTo(button->GetBestSize());
     }
+    button->SetLabel(shown);
     button->SetMinSize(widest);
 }
 
@@ -156,11 +159,9 @@ void ConsoleFrame::BuildControls() {
     closeButton_ = new wxButton(p, wxID_ANY, wxS("....."));
     syncButton_ = new wxButton(p, wxID_ANY, wxS("Synchronize"));
     detailsButton_ = new wxButton(p, wxID_ANY, wxS("....."));
-    SizeForCaptions(closeButton_, {"Close", "Cancel this job", "....."});
-    SizeForCaptions(syncButton_, {"Synchronize", "Cancel all jobs"});
-    SizeForCaptions(detailsButton_, {"Details >>>", "<<< Details", "....."});
-    syncButton_->SetLabel(wxS("Synchronize"));
-    closeButton_->SetLabel(wxS("....."));
+    SizeForCaptions(closeButton_, {"Close", "Cancel this job"});
+    SizeForCaptions(syncButton_, {"Cancel all jobs"});
+    SizeForCaptions(detailsButton_, {"Details >>>", "<<< Details"});
     closeButton_->Bind(wxEVT_BUTTON, &ConsoleFrame::OnCloseOrCancelThis, this);
     syncButton_->Bind(wxEVT_BUTTON, &ConsoleFrame::OnSynchronizeOrCancelAll, this);
     detailsButton_->Bind(wxEVT_BUTTON, &ConsoleFrame::OnDetails, this);
@@ -340,12 +341,13 @@ void ConsoleFrame::ApplyRow(const WindowSurface::RowChange& change) {
                 return;
             }
             const auto row = static_cast<unsigned>(change.row);
-            jobList_->SetValue(wxVariant(Utf8ToWx(change.status)), row, 1);
-            jobList_->SetValue(wxVariant(wxDataViewIconText(rowObjects_[row], image(change.image))),
-                               row, 0);
-            // A set value is only redrawn; the row's change signal is what makes GTK renew
-            // the texts that a screen reader reads.
-            jobList_->GetStore()->RowChanged(row);
+            wxDataViewListStore* store = jobList_->GetStore();
+            store->SetValueByRow(wxVariant(Utf8ToWx(change.status)), row, 1);
+            store->SetValueByRow(
+                wxVariant(wxDataViewIconText(rowObjects_[row], image(change.image))), row, 0);
+            // One change signal for both cells: it redraws the row and makes GTK renew the
+            // texts that a screen reader reads.
+            store->RowChanged(row);
             return;
         }
     }

@@ -15,7 +15,6 @@ CreateFolderDialog::CreateFolderDialog(wxWindow* parent, std::string_view folder
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
     auto* label = new wxStaticText(this, wxID_ANY, wxS("Enter the complete folder name here."));
     field_ = new wxTextCtrl(this, wxID_ANY, Utf8ToWx(folder));
-    field_->SetName(wxS("Folder name"));
     SetAccessibleName(field_, wxS("Folder name"));
     auto* ok = new wxButton(this, wxID_OK, wxS("OK"));
     auto* cancel = new wxButton(this, wxID_CANCEL, wxS("Cancel"));

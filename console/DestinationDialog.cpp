@@ -36,17 +36,19 @@ class ListedOrderStore : public wxDataViewTreeStore {
 
 DestinationDialog::DestinationDialog(DeviceContext context, std::string_view message,
                                      std::string_view path, bool automatic)
-    : QuestionDialog(nullptr, wxS("Destination Path")), context_(std::move(context)), path_(path) {
+    : QuestionDialog(nullptr, wxS("Destination Path")),
+      context_(std::move(context)),
+      folderClosed_(PictureBitmap(Picture::FolderClosed)),
+      folderOpen_(PictureBitmap(Picture::FolderOpen)),
+      path_(path) {
     auto* text =
         new wxStaticText(this, wxID_ANY, Utf8ToWx(message.empty() ? kDefaultMessage : message));
     auto* create = new wxButton(this, wxID_ANY, wxS("Create Folder"));
     pathField_ = new wxTextCtrl(this, wxID_ANY, Utf8ToWx(path), wxDefaultPosition, wxDefaultSize,
                                 wxTE_READONLY);
-    pathField_->SetName(wxS("Path on the device"));
     SetAccessibleName(pathField_, wxS("Path on the device"));
     tree_ = new wxDataViewTreeCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                                    wxDV_NO_HEADER | wxDV_SINGLE);
-    tree_->SetName(wxS("Device folders"));
     SetAccessibleName(tree_, wxS("Device folders"));
     auto* store = new ListedOrderStore;  // reference counted: the tree keeps it
     tree_->AssociateModel(store);
@@ -77,8 +79,8 @@ DestinationDialog::DestinationDialog(DeviceContext context, std::string_view mes
     Arrange(all);
 
     wxVector<wxBitmapBundle> images;
-    images.push_back(PictureBitmap(Picture::FolderClosed));
-    images.push_back(PictureBitmap(Picture::FolderOpen));
+    images.push_back(folderClosed_);
+    images.push_back(folderOpen_);
     tree_->SetImages(images);
     InsertDeviceRoot();
 
@@ -140,13 +142,13 @@ void DestinationDialog::OnExpanding(wxDataViewEvent& event) {
 void DestinationDialog::OnSelectionChanged(wxDataViewEvent&) {
     // The selected folder shows open.
     if (selected_.IsOk()) {
-        tree_->SetItemIcon(selected_, PictureBitmap(Picture::FolderClosed));
+        tree_->SetItemIcon(selected_, folderClosed_);
     }
     selected_ = tree_->GetSelection();
     if (!selected_.IsOk()) {
         return;
     }
-    tree_->SetItemIcon(selected_, PictureBitmap(Picture::FolderOpen));
+    tree_->SetItemIcon(selected_, folderOpen_);
     path_ = ItemPath(selected_);
     pathField_->ChangeValue(Utf8ToWx(path_));
 }

@@ -36,6 +36,8 @@ class DestinationDialog : public QuestionDialog {
     std::string ItemPath(wxDataViewItem item) const;
 
     DeviceContext context_;
+    const wxBitmapBundle folderClosed_;
+    const wxBitmapBundle folderOpen_;
     std::string path_;
     wxTextCtrl* pathField_;
     wxDataViewTreeCtrl* tree_;

@@ -16,12 +16,10 @@ LoginDialog::LoginDialog(std::string_view message, std::string_view userName,
     auto* reason = new wxStaticText(this, wxID_ANY, Utf8ToWx(message));
     auto* userLabel = new wxStaticText(this, wxID_ANY, wxS("Username:"));
     userName_ = new wxTextCtrl(this, wxID_ANY, Utf8ToWx(userName));
-    userName_->SetName(wxS("Username"));
     SetAccessibleName(userName_, wxS("Username"));
     auto* passwordLabel = new wxStaticText(this, wxID_ANY, wxS("Password:"));
     password_ = new wxTextCtrl(this, wxID_ANY, Utf8ToWx(password), wxDefaultPosition, wxDefaultSize,
                                wxTE_PASSWORD);
-    password_->SetName(wxS("Password"));
     SetAccessibleName(password_, wxS("Password"));
     auto* ok = new wxButton(this, wxID_OK, wxS("OK"));
     auto* cancel = new wxButton(this, wxID_CANCEL, wxS("Cancel"));

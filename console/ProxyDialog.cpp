@@ -15,7 +15,6 @@ namespace {
 
 wxTextCtrl* Field(wxWindow* parent, const std::string& text, const wxString& name) {
     auto* field = new wxTextCtrl(parent, wxID_ANY, Utf8ToWx(text));
-    field->SetName(name);
     SetAccessibleName(field, name);
     return field;
 }

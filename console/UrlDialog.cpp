@@ -14,7 +14,6 @@ UrlDialog::UrlDialog() : QuestionDialog(nullptr, wxS("Zephyrate")) {
     auto* scheme = new wxStaticText(this, wxID_ANY, wxS("http://"));
     field_ = new wxTextCtrl(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
                             wxTE_NOHIDESEL);
-    field_->SetName(wxS("Address"));
     // GTK gives a text field no accessible name: a screen reader would say only "text".
     SetAccessibleName(field_, wxS("Address"));
     auto* ok = new wxButton(this, wxID_OK, wxS("OK"));

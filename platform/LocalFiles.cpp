@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 namespace zephyrate {
@@ -33,6 +34,12 @@ bool Fail(std::string* error, std::string_view what, const std::string& path) {
 }
 
 }  // namespace
+
+std::string AbsoluteLocalPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
 
 std::string LocalParentFolder(const std::string& path) {
     std::size_t slash = path.find_last_of('/');

@@ -38,6 +38,11 @@ std::optional<std::string> ResolveLocalLinks(std::string path);
 // else false with errno set.
 bool MakeLocalFolders(const std::string& folder);
 
+// path made absolute against the current folder and normalised ("a/../b" -> "/cwd/b");
+// path itself when the current folder cannot be read. Front ends take paths from the
+// command line and the environment this way before they move into the log folder.
+std::string AbsoluteLocalPath(const std::string& path);
+
 // The folder part of a path ("." when it has none).
 std::string LocalParentFolder(const std::string& path);
 
