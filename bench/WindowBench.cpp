@@ -166,6 +166,7 @@ bool BenchApp::OnInit() {
     setup.deviceFolder = device_;
     setup.openBrowser = [](const std::string&) { return true; };
     frame_ = new ConsoleFrame(std::move(setup));  // owned by wxWidgets
+    frame_->Open();
     status_ = wxWindow::FindWindowByName(wxS("status"), frame_);
     // Bound after the frame's own handler, so called before it.
     frame_->Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {

@@ -72,17 +72,30 @@ ConsoleFrame::ConsoleFrame(Setup setup)
     BuildMenu();
     BuildControls();
 
-    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Paint(); });
+    Bind(
+        wxEVT_TIMER, [this](wxTimerEvent&) { Paint(); }, painter_.GetId());
+    Bind(
+        wxEVT_TIMER,
+        [this](wxTimerEvent&) {
+            Paint();
+            if (setup_.onTimer && setup_.onTimer()) {
+                OnStartMessage();
+            }
+        },
+        heartbeat_.GetId());
     Bind(wxEVT_CLOSE_WINDOW, &ConsoleFrame::OnClose, this);
     Bind(wxEVT_CHAR_HOOK, &ConsoleFrame::OnCharHook, this);
-    heartbeat_.Start(kHeartbeatMs);
-    painter_.Start(kPaintMs);
 
     status_->SetLabelText(wxS("Idle..."));
     ShowDetails(false);
     Centre();
     GetMenuBar()->Check(kAutoClose, settings_.AutoClose());
     GetMenuBar()->Check(kMinimizeOnStartup, settings_.Minimize());
+}
+
+void ConsoleFrame::Open() {
+    heartbeat_.Start(kHeartbeatMs);
+    painter_.Start(kPaintMs);
     Show();
     if (settings_.Minimize()) {
         Iconize(true);
@@ -257,6 +270,16 @@ void ConsoleFrame::StartSyncRun(bool byUser) {
         return;
     }
     suppressAutoClose_ = byUser;
+}
+
+void ConsoleFrame::OnStartMessage() {
+    if (IsIconized()) {
+        Iconize(false);
+    }
+    Raise();  // on GTK also the desktop's activation request
+    if (!console_.Control().Running()) {
+        StartSyncRun(false);
+    }
 }
 
 void ConsoleFrame::OnRunEnded(RunOutcome outcome, bool jobRan) {

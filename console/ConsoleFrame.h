@@ -2,7 +2,7 @@
 // status line, the progress bar with the throughput, the buttons, the force check box, the
 // collapsible job list and the options menu, owns what a run needs for the window's whole
 // life (settings, internet session, device, console, the run's worker) and starts a run by
-// itself as soon as it shows.
+// itself as soon as it shows, and again when the program is started once more.
 //
 // Two modes: idle ("Synchronize", "Close", device path and login items enabled) and
 // running ("Cancel all jobs", "Cancel this job", those items greyed).
@@ -50,8 +50,12 @@ class ConsoleFrame : public wxFrame, private WindowSurface::Questions {
         std::string helpFile;             // ZephyratePro.chm
         // Opens an address in the desktop's web browser; false when it could not.
         std::function<bool(const std::string& address)> openBrowser;
+        // Called on every tick of the window's 100 ms timer, also while a dialog or a
+        // question is open; true when another start of the program asks for a run.
+        std::function<bool()> onTimer;
     };
 
+    // Builds the window; nothing shows before Open().
     explicit ConsoleFrame(Setup setup);
     ~ConsoleFrame() override;
 
@@ -66,6 +70,10 @@ class ConsoleFrame : public wxFrame, private WindowSurface::Questions {
         kHelp,
     };
 
+    // Shows the window (minimised when the user asked for it) and starts the first run as
+    // soon as the event loop runs.
+    void Open();
+
     Console& GetConsole() { return console_; }
     SettingsStore& Settings() { return settings_; }
 
@@ -75,6 +83,8 @@ class ConsoleFrame : public wxFrame, private WindowSurface::Questions {
     void ShowDetails(bool expanded);
     void SetRunningMode(bool running);
     void StartSyncRun(bool byUser);
+    // Another start of the program: come to the front, and run unless a run is going.
+    void OnStartMessage();
     void OnRunEnded(RunOutcome outcome, bool jobRan);
     void Paint();
     void ApplyRow(const WindowSurface::RowChange& change);

@@ -16,13 +16,10 @@ constexpr std::size_t kPooledParts = 2;
 }  // namespace
 
 InternetSessionCore::InternetSessionCore() {
-    // Reference-counted and thread-safe in the libcurl we build against ("threadsafe").
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        throw std::bad_alloc();
-    }
+    // A network layer that did not start is the program's to report before any request;
+    // the session is made all the same.
     share_ = curl_share_init();
     if (share_ == nullptr) {
-        curl_global_cleanup();
         throw std::bad_alloc();
     }
     (void)curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &InternetSessionCore::Lock);
@@ -37,7 +34,6 @@ InternetSessionCore::~InternetSessionCore() {
     pool_.clear();
     // Every response holds this object, so no easy handle uses the share any more.
     curl_share_cleanup(share_);
-    curl_global_cleanup();
 }
 
 void InternetSessionCore::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {

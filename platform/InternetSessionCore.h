@@ -18,6 +18,7 @@
 #include <curl/curl.h>
 
 #include "platform/ByteRing.h"
+#include "platform/NetworkLayer.h"
 
 namespace zephyrate {
 
@@ -85,6 +86,7 @@ class InternetSessionCore {
     static void Lock(CURL* handle, curl_lock_data data, curl_lock_access access, void* self);
     static void Unlock(CURL* handle, curl_lock_data data, void* self);
 
+    NetworkLayer network_;  // first made, last gone: libcurl's global state under the rest
     mutable std::mutex mutex_;
     HttpLogin login_;
     std::uint32_t accessType_ = 0;

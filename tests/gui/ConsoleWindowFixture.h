@@ -70,6 +70,7 @@ class ConsoleWindowFixture : public ::testing::Test {
             return true;
         };
         frame_ = new ConsoleFrame(std::move(setup));
+        frame_->Open();
         WaitFor([&] { return frame_->IsShown(); });
         return frame_;
     }

@@ -35,6 +35,7 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
+    pid_t Pid() const { return pid_; }
     void Signal(int signal);
     // Whether it has not ended yet; never waits.
     bool Running();
