@@ -143,12 +143,17 @@ TEST_F(ConsoleQuestionsTest, MenuCommandsAskModally) {
     Click(FindButton(WaitForWindow("Zephyrate"), "Cancel"));
     ASSERT_TRUE(WaitForStatus("Finished"));
     bool asked = false;
+    bool ticked = false;  // the timer that proves the program alive to a second start
     WhenShown("Destination Path", [&](wxTopLevelWindow* dialog) {
         asked = ShowsText(dialog, "Enter an existing path on the device.");
+        const int ticks = ticks_;
+        Pump(300ms);
+        ticked = ticks_ > ticks;
         Click(FindButton(dialog, "Cancel"));
     });
     ChooseOption(1);
     EXPECT_TRUE(asked);
+    EXPECT_TRUE(ticked);
     WhenShown("Login information", [&](wxTopLevelWindow* dialog) {
         Hover(dialog);
         Type("carol");

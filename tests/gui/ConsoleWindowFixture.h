@@ -69,6 +69,10 @@ class ConsoleWindowFixture : public ::testing::Test {
             opened_.push_back(address);
             return true;
         };
+        setup.onTimer = [this] {
+            ++ticks_;
+            return false;
+        };
         frame_ = new ConsoleFrame(std::move(setup));
         frame_->Open();
         WaitFor([&] { return frame_->IsShown(); });
@@ -151,6 +155,7 @@ class ConsoleWindowFixture : public ::testing::Test {
     TestSite site_;
     wxWeakRef<ConsoleFrame> frame_;
     std::vector<std::string> opened_;
+    int ticks_ = 0;  // of the window's 100 ms timer
     std::string helpFile_ = ZEPHYRATE_HELP_FILE;
 };
 
