@@ -1,13 +1,17 @@
 // Whole runs: the device link, the root, the address question, the job from its index to
 // its last file, the update log and the closing status, with a real test site, a real
-// device folder, real settings and log files and a recording console.
+// device folder, real settings and log files and a recording console; and the window's way
+// of running them, on a worker thread, never two at once.
 #include "engine/SyncRun.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <future>
+
 #include "engine/JobDriver.h"
+#include "engine/RunWorker.h"
 #include "engine/ServerConfig.h"
 #include "engine/SyncJob.h"
 #include "tests/support/ConsoleFixture.h"
@@ -207,6 +211,28 @@ TEST_F(SyncRunTest, ARunThatEndsEarlyLeavesTheLogAndTheDevice) {
     EXPECT_EQ(RunJob(console_, job), kJobDone);
     EXPECT_EQ(Rows().back(),
               kJob + "Invalid configuration file at server. Please contact: your provider|1");
+}
+
+using RunWorkerTest = ConsoleFixture;
+
+// The worker holds at its first event until the second start request has been made: a
+// start while a run is active starts nothing; the next one, after the end, runs.
+TEST_F(RunWorkerTest, AStartWhileARunIsActiveStartsNothing) {
+    std::promise<void> secondTried;
+    std::shared_future<void> tried = secondTried.get_future().share();
+    surface_.OnEvent([tried](const std::string&) { tried.wait(); });
+    int ended = 0;
+    RunWorker worker(console_);
+    const auto onEnd = [&ended](const RunResult& r) { ended += r.outcome == RunOutcome::Finished; };
+    ASSERT_TRUE(worker.Start(onEnd));
+    EXPECT_FALSE(worker.Start(onEnd));
+    secondTried.set_value();
+    worker.Join();
+    EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(worker.Start(onEnd));  // the address question is cancelled again
+    worker.Join();
+    EXPECT_EQ(ended, 2);
+    EXPECT_EQ(surface_.EventsOf("url").size(), 2u);
 }
 
 }  // namespace
