@@ -4,11 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -34,7 +32,9 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-constexpr std::time_t kStamp = 1700000000;  // the server's time stamp of every file
+// The server's time stamp of every file.
+const fs::file_time_type kStamp =
+    fs::file_time_type::clock::from_sys(std::chrono::sys_seconds(1700000000s));
 constexpr const char* kIndexHead = "Header:Zephyrate v1.0\nCEFolder: \\News\\\n";
 
 // How often the part occurs in the text.
@@ -74,9 +74,7 @@ class ZephyrateSyncTest : public ::testing::Test {
     }
     // A file of the site, stamped with kStamp.
     void Publish(std::string_view path, std::string_view contents) const {
-        fs::last_write_time(files_.WriteFile(path, contents),
-                            fs::file_time_type::clock::from_sys(
-                                std::chrono::sys_seconds(std::chrono::seconds(kStamp))));
+        fs::last_write_time(files_.WriteFile(path, contents), kStamp);
     }
     // Starts the site, set up as the test wants it; gives the index's address.
     std::string Serve(std::string_view index = "/index.txt") {
@@ -124,8 +122,7 @@ TEST_F(ZephyrateSyncTest, SyncsThenFindsEverythingCurrentThenDeletesWhatWasWithd
     const fs::path favorite = place_.Device() / "windows" / "favorites" / "News" / "Bee.url";
     for (const fs::path& file :
          {news / "a.txt", news / odd, news / "t.exe", news / "docs" / "b.txt", news / "c.txt"}) {
-        struct stat info {};
-        EXPECT_TRUE(stat(file.c_str(), &info) == 0 && info.st_mtime == kStamp) << file;
+        EXPECT_EQ(fs::last_write_time(file), kStamp) << file;
     }
     EXPECT_TRUE(fs::exists(favorite));
     EXPECT_TRUE(fs::exists(place_.Device() / "windows" / "Start Menu" / "Programs" / "Tool.lnk"));
@@ -268,6 +265,8 @@ TEST_F(ZephyrateSyncTest, CommandLinesThatSyncNothing) {
         return arguments;
     };
     const std::string index = ZEPHYRATE_INDEX_PROGRAM;
+    const std::string bad = site_.Address("/bad.txt");
+    const std::string refused = "127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/i";
     const struct {
         Strings command;
         int code;
@@ -285,13 +284,9 @@ TEST_F(ZephyrateSyncTest, CommandLinesThatSyncNothing) {
          0,
          "Splash:      Hello\nEntry:       a.txt\n  favorite:  Front.url\n"
          "Entry:       t.exe\n  shortcut:  Tool.lnk\n"},
-        {{index, site_.Address("/bad.txt")},
-         1,
-         "Invalid configuration file at server (header \"Other"},
+        {{index, bad}, 1, "Invalid configuration file at server (header \"Other"},
         {{index, site_.Address("/none.txt")}, 1, "HTTP Error 404"},
-        {{index, "127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/i"},
-         1,
-         "Connection with server"},
+        {{index, refused}, 1, "Connection with server"},
         {{index}, 2, "Usage: zephyrate-index ADDRESS"},
     };
     for (const auto& c : cases) {
