@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,12 +39,10 @@ const fs::file_time_type kStamp =
 constexpr const char* kIndexHead = "Header:Zephyrate v1.0\nCEFolder: \\News\\\n";
 
 // How often the part occurs in the text.
-int CountOf(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
+int CountOf(std::string_view text, std::string_view part) {
+    return text.empty()
+               ? 0
+               : static_cast<int>(std::ranges::distance(std::views::split(text, part))) - 1;
 }
 
 // A device folder, a settings file and a log folder of one's own.
