@@ -25,6 +25,7 @@ const std::string kJob = "Kestrelwynd NV|";
 const std::string kEntry = "Kestrelwynd NV: ";
 const std::string kParsed = kJob + "Succesfully parsed server configuration file|0";
 const std::string kErrors = "There were error(s). Check details for more info.";
+const std::string kInvalid = kJob + "Invalid configuration file at server. Please contact: ";
 
 // The text before the first '/' names the log; an address without one loses its last
 // character. Either way the name stays in the log folder.
@@ -142,9 +143,7 @@ TEST_F(SyncRunTest, ARunThatEndsEarlyLeavesTheLogAndTheDevice) {
     });
     const std::string failed = kJob + "Connection with server failed|1";
     const std::string abort = kJob + "User abort|1";
-    const std::string invalid =
-        kJob +
-        "Invalid configuration file at server. Please contact: support@kestrelwynd.example|1";
+    const std::string invalid = kInvalid + "support@kestrelwynd.example|1";
     using Kind = FetchFailure::Kind;
     enum Stop { kNone, kSkipAtC, kCancelBefore };
     const struct {
@@ -209,8 +208,7 @@ TEST_F(SyncRunTest, ARunThatEndsEarlyLeavesTheLogAndTheDevice) {
     job.Url = site_.Address("/bad/index.txt");
     job.ProviderEmail = "";
     EXPECT_EQ(RunJob(console_, job), kJobDone);
-    EXPECT_EQ(Rows().back(),
-              kJob + "Invalid configuration file at server. Please contact: your provider|1");
+    EXPECT_EQ(Rows().back(), kInvalid + "your provider|1");
 }
 
 using RunWorkerTest = ConsoleFixture;
