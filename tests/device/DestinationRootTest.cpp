@@ -1,12 +1,14 @@
-// The device link and the root folder against a real device folder, with the questions
-// answered by the recording surface. Storage cards are folders holding a ".storage-card"
-// file; the device lists its top folder sorted by name in byte order.
+// The device link, the root folder and the destination dialog's folder tree (without a
+// window) against a real device folder, with the questions answered by the recording surface.
+// Storage cards are folders holding a ".storage-card" file; the device lists its top folder sorted
+// by name in byte order.
 #include "device/DestinationRoot.h"
 
 #include <gtest/gtest.h>
 
 #include "device/DeviceConnection.h"
 #include "device/DeviceContext.h"
+#include "device/FolderBrowser.h"
 #include "engine/SyncRun.h"
 #include "tests/support/ConsoleFixture.h"
 
@@ -20,6 +22,15 @@ const std::string kRetry =
 class DestinationRootTest : public ConsoleFixture {
   protected:
     void Card(const std::string& name) { temp_.WriteFile("device/" + name + "/.storage-card", ""); }
+    // The folder tree's level as "NAME|MARK" per folder, or "failed".
+    Texts Level(std::string_view path) {
+        const auto folders = ListFolderLevel(context_, path);
+        Texts level;
+        for (const DeviceFolder& folder : folders.value_or(std::vector<DeviceFolder>{})) {
+            level.push_back(folder.name + "|" + std::to_string(folder.hasSubfolders));
+        }
+        return folders ? level : Texts{"failed"};
+    }
 
     DeviceContext context_ = DeviceContextOf(console_);
 };
@@ -59,6 +70,24 @@ TEST_F(DestinationRootTest, TheAutomaticChoiceTakesTheFirstKnownCardElseTheLastC
         EXPECT_EQ(settings_.PrePath(), root);
     }
     EXPECT_TRUE(surface_.Events().empty());
+}
+
+using FolderBrowserTest = DestinationRootTest;
+
+// Folders only, hidden ones left out, sorted ignoring case, each marked when it has
+// subfolders; a listing that fails is tried once more after reopening the link.
+TEST_F(FolderBrowserTest, ListsOneLevelWithExpandMarksAndReconnectsOnceOnFailure) {
+    for (const char* file : {"b/inner/deeper/x.txt", "A/file.txt", "top.txt", ".hidden/d/x"}) {
+        temp_.WriteFile(std::string("device/") + file, "");
+    }
+    EXPECT_EQ(Level(""), (Texts{"A|0", "b|1"}));
+    EXPECT_EQ(Level("\\B"), Texts{"inner|1"});
+    DisconnectDevice(device_);
+    EXPECT_EQ(Level("\\b\\inner"), Texts{"deeper|0"});
+    EXPECT_EQ(Level("\\missing"), Texts{"failed"});
+    EXPECT_TRUE(surface_.EventsOf("message").empty()) << "the device was there to reconnect";
+    EXPECT_EQ(FolderItemPath({}), "");
+    EXPECT_EQ(FolderItemPath({"Windows", "Fonts"}), "\\Windows\\Fonts");
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ class ServerAccessTest : public ConsoleFixture {
 // is opened again in a fresh pass, which the session's remembered login lets through.
 TEST_F(ServerAccessTest, TheLoginIsAskedForUntilTakenOrCancelledAndEachOneIsStored) {
     const std::string served = "200";
+    const std::string bob = "1|bob|stored";  // the question, pre-filled with the stored login
     const struct {
         std::string password;  // that the server wants of alice; empty: an empty login
         bool refuseOnce;       // the server forgets the login once, right after taking it
@@ -54,16 +55,10 @@ TEST_F(ServerAccessTest, TheLoginIsAskedForUntilTakenOrCancelledAndEachOneIsStor
     } cases[] = {
         {"", false, {}, {}, served, "bob|stored", 1},
         // The re-sent request and the fresh pass.
-        {"pw", false, {"pw"}, {"1|bob|stored"}, served, "alice|pw", 2},
-        {"pw",
-         false,
-         {"one", "two"},
-         {"1|bob|stored", "1|alice|one", "1|alice|two"},
-         "none",
-         "alice|two",
-         0},
+        {"pw", false, {"pw"}, {bob}, served, "alice|pw", 2},
+        {"pw", false, {"one", "two"}, {bob, "1|alice|one", "1|alice|two"}, "none", "alice|two", 0},
         // The fresh pass's 401 is asked about, not met with the job's login silently.
-        {"pw", true, {"pw", "pw"}, {"1|bob|stored", "1|alice|pw"}, served, "alice|pw", 3},
+        {"pw", true, {"pw", "pw"}, {bob, "1|alice|pw"}, served, "alice|pw", 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);

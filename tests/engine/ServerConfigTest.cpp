@@ -16,12 +16,6 @@ ServerConfig Parse(std::string_view body) {
     return config;
 }
 
-std::string Value(std::string_view body, std::string_view key) {
-    std::string value = "<none>";
-    Parse(body).FindValue(key, 0, value);
-    return value;
-}
-
 // Each entry as "name|url|favorite|shortcut", "abs" added for absolute addresses.
 Texts Entries(std::string_view body) {
     Texts out;
@@ -50,8 +44,11 @@ TEST(ServerConfigTest, ValuesKeepTheirExactFormAndTheHeaderMustMatchIt) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body.substr(0, 40));
-        EXPECT_EQ(Value(c.body, "Header:"), c.header);
-        EXPECT_EQ(Parse(c.body).HasValidHeader(), c.valid);
+        const ServerConfig config = Parse(c.body);
+        std::string header = "<none>";
+        config.FindValue("Header:", 0, header);
+        EXPECT_EQ(header, c.header);
+        EXPECT_EQ(config.HasValidHeader(), c.valid);
     }
 
     // Each kind of character is removed once per end, in a fixed order: '/' then '\' at

@@ -1,13 +1,17 @@
 // Whole runs: the device link, the root, the address question, the job from its index to
 // its last file, the update log and the closing status, with a real test site, a real
-// device folder, real settings and log files and a recording console.
+// device folder, real settings and log files and a recording console; and the window's way
+// of running them, on a worker thread, never two at once.
 #include "engine/SyncRun.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <future>
+
 #include "engine/JobDriver.h"
+#include "engine/RunWorker.h"
 #include "engine/ServerConfig.h"
 #include "engine/SyncJob.h"
 #include "tests/support/ConsoleFixture.h"
@@ -21,6 +25,7 @@ const std::string kJob = "Kestrelwynd NV|";
 const std::string kEntry = "Kestrelwynd NV: ";
 const std::string kParsed = kJob + "Succesfully parsed server configuration file|0";
 const std::string kErrors = "There were error(s). Check details for more info.";
+const std::string kInvalid = kJob + "Invalid configuration file at server. Please contact: ";
 
 // The text before the first '/' names the log; an address without one loses its last
 // character. Either way the name stays in the log folder.
@@ -138,9 +143,7 @@ TEST_F(SyncRunTest, ARunThatEndsEarlyLeavesTheLogAndTheDevice) {
     });
     const std::string failed = kJob + "Connection with server failed|1";
     const std::string abort = kJob + "User abort|1";
-    const std::string invalid =
-        kJob +
-        "Invalid configuration file at server. Please contact: support@kestrelwynd.example|1";
+    const std::string invalid = kInvalid + "support@kestrelwynd.example|1";
     using Kind = FetchFailure::Kind;
     enum Stop { kNone, kSkipAtC, kCancelBefore };
     const struct {
@@ -205,8 +208,29 @@ TEST_F(SyncRunTest, ARunThatEndsEarlyLeavesTheLogAndTheDevice) {
     job.Url = site_.Address("/bad/index.txt");
     job.ProviderEmail = "";
     EXPECT_EQ(RunJob(console_, job), kJobDone);
-    EXPECT_EQ(Rows().back(),
-              kJob + "Invalid configuration file at server. Please contact: your provider|1");
+    EXPECT_EQ(Rows().back(), kInvalid + "your provider|1");
+}
+
+using RunWorkerTest = ConsoleFixture;
+
+// The worker holds at its first event until the second start request has been made: a
+// start while a run is active starts nothing; the next one, after the end, runs.
+TEST_F(RunWorkerTest, AStartWhileARunIsActiveStartsNothing) {
+    std::promise<void> secondTried;
+    std::shared_future<void> tried = secondTried.get_future().share();
+    surface_.OnEvent([tried](const std::string&) { tried.wait(); });
+    int ended = 0;
+    RunWorker worker(console_);
+    const auto onEnd = [&ended](const RunResult& r) { ended += r.outcome == RunOutcome::Finished; };
+    ASSERT_TRUE(worker.Start(onEnd));
+    EXPECT_FALSE(worker.Start(onEnd));
+    secondTried.set_value();
+    worker.Join();
+    EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(worker.Start(onEnd));  // the address question is cancelled again
+    worker.Join();
+    EXPECT_EQ(ended, 2);
+    EXPECT_EQ(surface_.EventsOf("url").size(), 2u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 
 namespace zephyrate {
 namespace {
@@ -11,12 +12,8 @@ namespace {
 // Valid text converts as it is; each byte of an invalid sequence becomes an escape
 // (U+DC80..U+DCFF) and back, and a lone surrogate that is no escape becomes U+FFFD.
 TEST(WideTextTest, ConvertsValidTextAndEscapesEachByteOfAnInvalidSequence) {
-    struct Case {
-        const char* what;
-        std::string bytes;
-        std::u16string wide;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::string, std::u16string> cases[] = {
+        // what, the bytes, the text
         {"one to four bytes",
          "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
          {u'a', 0x00E9, 0x20AC, 0xD83D, 0xDE00}},
@@ -34,13 +31,11 @@ TEST(WideTextTest, ConvertsValidTextAndEscapesEachByteOfAnInvalidSequence) {
         {"cut before ASCII", "\xE2\x82z", {0xDCE2, 0xDC82, u'z'}},
         {"cut before valid", "\xC3\xC3\xA9", {0xDCC3, 0x00E9}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Utf8ToUtf16(c.bytes), c.wide) << c.what;
-        EXPECT_EQ(Utf16ToUtf8(c.wide), c.bytes) << c.what;
+    for (const auto& [what, bytes, wide] : cases) {
+        EXPECT_EQ(Utf8ToUtf16(bytes), wide) << what;
+        EXPECT_EQ(Utf16ToUtf8(wide), bytes) << what;
     }
-    EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}),
-              "a\xEF\xBF\xBD"
-              "b");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}), "a\uFFFDb");
     EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDC7F, 0xDE00, 0xD83D}),
               "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }

@@ -49,10 +49,6 @@ std::string AllValues(SettingsStore& s) {
     return out.str();
 }
 
-std::string BytesOf(const fs::path& file) {
-    return fs::is_regular_file(file) ? TempFolder::ReadFile(file) : "a folder";
-}
-
 class SettingsStoreTest : public ::testing::Test {
   protected:
     fs::path File() const { return folder_ / "zephyrate/settings.reg"; }
@@ -136,7 +132,10 @@ TEST_F(SettingsStoreTest, ChangesTheFileRefusesHoldForTheRunAndAreListed) {
         const fs::path path = File().parent_path() / c.name;
         fs::permissions(path, fs::perms(c.mode));
         fs::permissions(path.parent_path(), fs::perms(c.folderMode));
-        const std::string before = BytesOf(path);
+        const auto bytes = [&] {
+            return fs::is_directory(path) ? "a folder" : TempFolder::ReadFile(path);
+        };
+        const std::string before = bytes();
         SettingsStore store(path.string());
         EXPECT_EQ(store.UseProxy(), c.useProxy);
         store.SetPrePath("\\Old");
@@ -146,7 +145,7 @@ TEST_F(SettingsStoreTest, ChangesTheFileRefusesHoldForTheRunAndAreListed) {
         ASSERT_EQ(notKept.size(), 1u);
         EXPECT_EQ(notKept[0].name + " (" + notKept[0].reason + ")",
                   "PrePath (" + std::string(c.reason) + ")");
-        EXPECT_EQ(BytesOf(path), before);
+        EXPECT_EQ(bytes(), before);
         fs::permissions(path.parent_path(), fs::perms(0700));
         fs::remove_all(path);  // a file it takes: the stored value leaves the list
         store.SetPrePath("\\Kept");
