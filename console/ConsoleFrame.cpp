@@ -1,5 +1,6 @@
 #include "console/ConsoleFrame.h"
 
+#include <wx/accel.h>
 #include <wx/sizer.h>
 #include <wx/utils.h>
 
@@ -144,6 +145,9 @@ void ConsoleFrame::BuildMenu() {
     // A help file that cannot be read shows nothing, as its viewer would not start.
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { HelpWindow::Open(this, setup_.helpFile); }, kHelp);
+    // F1 asks for help anywhere in the window, as in every dialog of the desktop.
+    wxAcceleratorEntry helpKey(wxACCEL_NORMAL, WXK_F1, kHelp);
+    SetAcceleratorTable(wxAcceleratorTable(1, &helpKey));
 }
 
 void ConsoleFrame::BuildControls() {
