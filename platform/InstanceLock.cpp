@@ -49,6 +49,7 @@ std::string InstanceLock::DefaultPath() {
 
 InstanceLock::Take InstanceLock::TryTake(const std::string& path) {
     constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+    fd_.Reset();  // before the open, whose errno tells what to try next
     fd_.Reset(open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0600));
     if (!fd_.Valid() && errno == EACCES) {
         // Someone else's file, readable to us: a lock on it still keeps two copies apart.
