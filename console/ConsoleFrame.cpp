@@ -78,7 +78,6 @@ ConsoleFrame::ConsoleFrame(Setup setup)
     Bind(
         wxEVT_TIMER,
         [this](wxTimerEvent&) {
-            Paint();
             if (setup_.onTimer && setup_.onTimer()) {
                 OnStartMessage();
             }

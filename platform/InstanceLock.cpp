@@ -8,10 +8,11 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string_view>
+
+#include "platform/Environment.h"
 
 namespace zephyrate {
 
@@ -40,9 +41,8 @@ bool SameFile(std::string_view text, const struct stat& file) {
 }  // namespace
 
 std::string InstanceLock::DefaultPath() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/') {
-        return std::string(runtime) + "/ZephyrateLock";
+    if (std::optional<std::string> runtime = BaseDirectory("XDG_RUNTIME_DIR")) {
+        return *runtime + "/ZephyrateLock";
     }
     return "/tmp/ZephyrateLock-" + std::to_string(getuid());
 }

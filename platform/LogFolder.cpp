@@ -3,32 +3,19 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "platform/Environment.h"
 #include "platform/LocalFiles.h"
 
 namespace zephyrate {
 
-namespace {
-
-std::optional<std::string> Environment(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        return std::nullopt;
-    }
-    return std::string(value);
-}
-
-}  // namespace
-
 std::optional<std::string> DefaultLogFolder() {
-    if (std::optional<std::string> state = Environment("XDG_STATE_HOME");
-        state && state->front() == '/') {
+    if (std::optional<std::string> state = BaseDirectory("XDG_STATE_HOME")) {
         return *state + "/zephyrate";
     }
-    if (std::optional<std::string> home = Environment("HOME")) {
-        return *home + "/.local/state/zephyrate";
+    if (std::string home = EnvironmentValue("HOME"); !home.empty()) {
+        return home + "/.local/state/zephyrate";
     }
     return std::nullopt;
 }

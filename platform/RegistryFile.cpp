@@ -4,11 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <utility>
 
+#include "platform/Environment.h"
 #include "platform/LocalFiles.h"
 
 namespace zephyrate {
@@ -17,11 +17,6 @@ namespace {
 
 // A settings file is a few hundred bytes; anything past this is not ours to parse.
 constexpr std::size_t kMaxFileSize = 4 * 1024 * 1024;
-
-std::string EnvironmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
-}
 
 std::string HomeFolder() {
     std::string home = EnvironmentValue("HOME");
@@ -139,11 +134,10 @@ std::string RegistryFile::DefaultLocation(std::string_view commandLineChoice) {
     if (!fromEnvironment.empty()) {
         return fromEnvironment;
     }
-    std::string configHome = EnvironmentValue("XDG_CONFIG_HOME");
-    if (configHome.empty() || configHome.front() != '/') {
-        configHome = HomeFolder() + "/.config";
+    if (std::optional<std::string> config = BaseDirectory("XDG_CONFIG_HOME")) {
+        return *config + "/zephyrate/settings.reg";
     }
-    return configHome + "/zephyrate/settings.reg";
+    return HomeFolder() + "/.config/zephyrate/settings.reg";
 }
 
 }  // namespace zephyrate
